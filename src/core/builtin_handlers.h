@@ -1,0 +1,4 @@
+// Declarations of every built-in handler, gathered from the subject headers for the built-in table.
+#pragma once
+
+#include "core/builtins.h"
