@@ -21,6 +21,7 @@ public:
     void setExtendedValue(const Variant& value);
     int32_t error() const;
     const Variant& extended() const;
+    int32_t numParams() const;  // arguments given to the running user function (@NUMPARAMS)
 };
 
 Engine& engine();
