@@ -2,3 +2,4 @@
 #pragma once
 
 #include "core/builtins.h"
+#include "core/typetests.h"
