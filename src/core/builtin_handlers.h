@@ -2,4 +2,6 @@
 #pragma once
 
 #include "core/builtins.h"
+#include "lib/regex.h"
+#include "lib/strings.h"
 #include "core/typetests.h"
