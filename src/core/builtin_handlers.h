@@ -5,3 +5,5 @@
 #include "lib/regex.h"
 #include "lib/strings.h"
 #include "core/typetests.h"
+#include "lib/files.h"
+#include "lib/math.h"
