@@ -7,3 +7,4 @@
 #include "core/typetests.h"
 #include "lib/files.h"
 #include "lib/math.h"
+#include "core/core_builtins.h"

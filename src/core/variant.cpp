@@ -113,7 +113,7 @@ ArrayData* ArrayData::clone() const {
 }
 
 ArrayData::~ArrayData() {
-    if (store && --store->refs == 0) delete store;
+    if (store && --store->refs == 0 && store->pins == 0) delete store;
 }
 
 void ArrayData::makeUnique() {

@@ -211,7 +211,8 @@ constexpr int kMaxDims = 64;
 constexpr uint32_t kMaxElements = 16777216;
 
 struct ArrayStore {
-    long refs = 1;
+    long refs = 1;   // array headers sharing the store
+    long pins = 0;   // holders of a pointer to one of the elements (see StorePin in core/engine.h)
     std::vector<Variant> elems;
 };
 
