@@ -119,7 +119,13 @@ int bi_DIRCREATE(Engine&, Args& a, Variant& r) {
 
 int bi_DIRREMOVE(Engine&, Args& a, Variant& r) {
     std::u16string p = dirArg(a, 0);
-    bool ok = fs::isDirectory(p) && (a.int32Or(1, 0) ? removeTree(p) : RemoveDirectoryW(W(p.c_str())) != 0);
+    DWORD attr = fs::attributesOf(p);
+    bool ok = false;
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        // A link to a directory is removed as a link: what it points to is not part of the request.
+        bool recurse = a.int32Or(1, 0) != 0 && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
+        ok = recurse ? removeTree(p) : RemoveDirectoryW(W(p.c_str())) != 0;
+    }
     r.setInt32(ok ? 1 : 0);
     return 0;
 }
@@ -131,7 +137,7 @@ int bi_DIRCOPY(Engine&, Args& a, Variant& r) {
     if (src.empty() || dst.empty()) return 0;
     if (fs::sameNoCase(src, dst)) {
         // Only the spelling of the name can change.
-        if (overwrite && fs::isDirectory(src) && (src == dst || MoveFileW(W(src.c_str()), W(dst.c_str()))))
+        if (overwrite && fs::isDirectory(src) && fs::renameCase(src, dst))
             r.setInt32(1);
         return 0;
     }
@@ -155,7 +161,7 @@ int bi_DIRMOVE(Engine&, Args& a, Variant& r) {
     if (fs::attributesOf(dst) != INVALID_FILE_ATTRIBUTES) {
         if (!overwrite) return 0;
         if (fs::sameNoCase(src, dst)) {
-            if (src == dst || MoveFileW(W(src.c_str()), W(dst.c_str()))) r.setInt32(1);
+            if (fs::renameCase(src, dst)) r.setInt32(1);
             return 0;
         }
         if (!fs::isDirectory(dst)) return 0;

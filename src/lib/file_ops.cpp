@@ -95,7 +95,7 @@ int copyOrMove(Args& a, Variant& r, bool move) {
         bool ok;
         if (exists && fs::sameNoCase(from, to)) {
             // The same file: only the case of its name can change.
-            ok = from == to || MoveFileW(W(from.c_str()), W(to.c_str()));
+            ok = fs::renameCase(from, to);
         } else if (move) {
             ok = MoveFileExW(W(from.c_str()), W(to.c_str()),
                              MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0));

@@ -79,6 +79,29 @@ bool firstEntry(const std::u16string& p, WIN32_FILE_ATTRIBUTE_DATA& out) {
     return true;
 }
 
+// The spelling of an entry's name as the file system keeps it.
+static std::u16string storedName(const std::u16string& p) {
+    WIN32_FIND_DATAW fd;
+    FindHandle h(FindFirstFileW(W(p.c_str()), &fd));
+    return h.valid() ? std::u16string(U(fd.cFileName)) : std::u16string();
+}
+
+bool renameCase(const std::u16string& from, const std::u16string& to) {
+    if (from == to) return true;
+    if (!MoveFileW(W(from.c_str()), W(to.c_str()))) return false;
+    std::u16string_view wanted = namePart(to);
+    if (storedName(to) == wanted) return true;
+    std::u16string tmp;
+    for (unsigned n = GetTickCount();; ++n) {
+        tmp = from + u".~" + std::u16string(1, char16_t(u'a' + n % 26)) + std::u16string(1, char16_t(u'a' + (n / 26) % 26));
+        if (attributesOf(tmp) == INVALID_FILE_ATTRIBUTES) break;
+    }
+    if (!MoveFileW(W(from.c_str()), W(tmp.c_str()))) return false;
+    if (MoveFileW(W(tmp.c_str()), W(to.c_str()))) return true;
+    MoveFileW(W(tmp.c_str()), W(from.c_str()));
+    return false;
+}
+
 bool createDirectoryTree(std::u16string path) {
     while (path.size() > 1 && isSep(path.back())) path.pop_back();
     if (path.empty()) return false;

@@ -117,6 +117,10 @@ std::vector<WIN32_FIND_DATAW> matchEntries(const std::u16string& pattern);
 // first entry of a search. False when there is none.
 bool firstEntry(const std::u16string& pathOrPattern, WIN32_FILE_ATTRIBUTE_DATA& out);
 
+// Renames a file or directory to a name that differs only in case. Some file systems take such a rename
+// for a rename onto itself and keep the old spelling; then the entry goes through a temporary name.
+bool renameCase(const std::u16string& from, const std::u16string& to);
+
 // Creates a directory and every missing level above it. An existing directory is success, an existing
 // file failure.
 bool createDirectoryTree(std::u16string path);
