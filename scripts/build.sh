@@ -16,7 +16,7 @@ configure_and_build() {  # $1 = source dir, $2 = build dir, then extra cmake arg
     local src=$1 dir=$2
     shift 2
     if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+        cmake -S "$src" -B "$dir" -G Ninja "$@" >/dev/null
     fi
     cmake --build "$dir"
 }

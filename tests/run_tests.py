@@ -1,0 +1,584 @@
+#!/usr/bin/env python3
+"""Script test runner: runs tests/scripts/**/*.qx3 through tarvex3.exe under Wine and compares each script's
+standard output and exit code with the expectations written in its own comment lines.
+
+    tests/run_tests.py [FILTER...] [-j N] [--exe PATH]
+
+A FILTER keeps the tests whose path (relative to tests/scripts) contains it. The runner starts one Xvfb on a
+free display and one persistent wineserver for the Wine prefix, runs the tests on a pool of -j workers and
+stops exactly what it started, also on Ctrl-C. Every test runs through tests/tools/txlaunch.exe, which hands
+the runtime an exact Windows command line and reports the full 32-bit exit code (a Linux exit status keeps
+only 8 bits).
+
+Directives, each on a comment line of its own anywhere in the script:
+    ; expect: TEXT          one line of expected standard output (may be empty)
+    ; exit: N               expected exit code (default 0), compared modulo 2^32 (-1 == 4294967295)
+    ; args: WORDS           the arguments instead of "/ErrorStdOut /Tarvex3ExecuteScript {script}", split like
+                            a shell; each word reaches the runtime as one argument
+    ; cmdline: TEXT         the arguments as raw command-line text, passed exactly as written
+    ; stdin: TEXT           one line (TEXT + CR LF) of standard input; without any, standard input is empty
+    ; stdin-none:           the runtime gets no standard-input handle at all
+    ; codepage: 1252        LC_ALL=en_US.UTF-8 and output decoded as cp1252 (default: zh_CN.UTF-8 and GBK, 936)
+    ; timeout: S            seconds before the test is killed and failed (default 20)
+    ; close-window: TITLE   wait for a visible top-level window named TITLE and close it (Return, then
+                            harder); the test fails when none appears
+    ; skip: REASON          report the test as skipped
+In args and cmdline, {script} is the Windows path of the test file and {dir} its folder.
+"""
+
+import argparse
+import difflib
+import fcntl
+import os
+import random
+import re
+import selectors
+import shlex
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SCRIPTS = ROOT / "tests" / "scripts"
+LAUNCHER_SRC = ROOT / "tests" / "tools" / "txlaunch.c"
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+DEFAULT_TIMEOUT = 20.0
+CODEPAGES = {  # code page -> (LC_ALL, Python codec)
+    936: ("zh_CN.UTF-8", "gbk"),
+    1252: ("en_US.UTF-8", "cp1252"),
+}
+DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|skip)\s*:(.*)$",
+                       re.IGNORECASE)
+
+
+# ---- test files -----------------------------------------------------------------------------------------------
+
+@dataclass
+class Test:
+    path: Path
+    text: str = ""
+    expect: list = field(default_factory=list)
+    exit: int = 0
+    args: list = None        # words, or None for the default command line
+    cmdline: str = None      # raw command-line text
+    stdin: list = field(default_factory=list)
+    stdin_none: bool = False
+    codepage: int = 936
+    timeout: float = DEFAULT_TIMEOUT
+    close_windows: list = field(default_factory=list)
+    skip: str = None
+    error: str = None        # a malformed directive
+
+    @property
+    def name(self):
+        return self.path.relative_to(SCRIPTS).as_posix()
+
+
+def decode_source(raw):
+    """Script text for reading directives: BOM-marked UTF-16/UTF-8, else UTF-8, else the test's ANSI page."""
+    if raw.startswith(b"\xff\xfe"):
+        return raw[2:].decode("utf-16-le", "replace")
+    if raw.startswith(b"\xfe\xff"):
+        return raw[2:].decode("utf-16-be", "replace")
+    if raw.startswith(b"\xef\xbb\xbf"):
+        return raw[3:].decode("utf-8", "replace")
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        page = re.search(rb"^\s*;\s*codepage\s*:\s*(\d+)", raw, re.IGNORECASE | re.MULTILINE)
+        codec = CODEPAGES.get(int(page.group(1)) if page else 936, (None, "gbk"))[1]
+        return raw.decode(codec, "replace")
+
+
+def parse_test(path):
+    t = Test(path)
+    t.text = decode_source(path.read_bytes())
+    for line in t.text.splitlines():
+        m = DIRECTIVE.match(line)
+        if not m:
+            continue
+        key = m.group(1).lower()
+        value = m.group(2)
+        if value.startswith(" "):  # one space after the colon belongs to the syntax; the rest is the value
+            value = value[1:]
+        try:
+            if key == "expect":
+                t.expect.append(value)
+            elif key == "exit":
+                t.exit = int(value.strip(), 0)
+            elif key == "args":
+                t.args = shlex.split(value)
+            elif key == "cmdline":
+                t.cmdline = value
+            elif key == "stdin":
+                t.stdin.append(value)
+            elif key == "stdin-none":
+                t.stdin_none = True
+            elif key == "codepage":
+                t.codepage = int(value.strip())
+                if t.codepage not in CODEPAGES:
+                    raise ValueError(f"code page {t.codepage} is not one of {sorted(CODEPAGES)}")
+            elif key == "timeout":
+                t.timeout = float(value.strip())
+            elif key == "close-window":
+                t.close_windows.append(value.strip())
+            elif key == "skip":
+                t.skip = value.strip() or "skipped"
+        except ValueError as e:
+            t.error = f"bad directive '{line.strip()}': {e}"
+    if t.args is not None and t.cmdline is not None:
+        t.error = "a test takes either args or cmdline, not both"
+    if t.stdin and t.stdin_none:
+        t.error = "a test takes either stdin lines or stdin-none, not both"
+    return t
+
+
+def find_tests(filters):
+    tests = sorted(SCRIPTS.rglob("*.qx3"))
+    if filters:
+        tests = [p for p in tests if any(f in p.relative_to(SCRIPTS).as_posix() for f in filters)]
+    return tests
+
+
+# ---- Windows command lines ---------------------------------------------------------------------------------------
+
+def win_path(p):
+    """Wine maps the Linux root to drive Z:."""
+    return "Z:" + str(Path(p).resolve()).replace("/", "\\")
+
+
+def quote_word(w):
+    """Quotes one word the way the runtime's command-line splitter reads it back: quotes around a word with
+    blanks or quotes (or an empty one), a quote inside written as two."""
+    if w and not any(c in w for c in ' \t"'):
+        return w
+    return '"' + w.replace('"', '""') + '"'
+
+
+def command_line(t, exe):
+    subst = {"{script}": win_path(t.path), "{dir}": win_path(t.path.parent)}
+
+    def fill(s):
+        for k, v in subst.items():
+            s = s.replace(k, v)
+        return s
+
+    if t.cmdline is not None:
+        rest = fill(t.cmdline)
+    else:
+        words = t.args if t.args is not None else ["/ErrorStdOut", "/Tarvex3ExecuteScript", "{script}"]
+        rest = " ".join(quote_word(fill(w)) for w in words)
+    return f'"{win_path(exe)}" {rest}'.rstrip(" ") if rest else f'"{win_path(exe)}"'
+
+
+# ---- the shared X display and wineserver ---------------------------------------------------------------------------
+
+class Session:
+    """One Xvfb of its own and the prefix's persistent wineserver for the run; stop() ends exactly those.
+
+    Several runs (of several people) may share the prefix. Each holds a shared lock on it while it runs; the
+    wineserver is started by whichever run finds none, which leaves a marker, and stopped by the run that ends
+    last (the one that then gets the lock exclusively) when the marker says a run started it. A wineserver
+    that someone started by hand is left alone."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.xvfb = None
+        self.display = None
+        self.lock_file = None
+        self.marker = prefix / ".tarvex-runner-wineserver"
+
+    def base_env(self):
+        env = dict(os.environ)
+        for k in ("WINEARCH", "WINELOADER", "WINESERVER", "WINEDLLPATH"):
+            env.pop(k, None)
+        env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                   DISPLAY=self.display or "", LC_ALL="zh_CN.UTF-8")
+        return env
+
+    def start(self):
+        self.lock_file = open(self.prefix / ".tarvex-runner.lock", "w")
+        fcntl.flock(self.lock_file, fcntl.LOCK_SH)  # waits only while a run is stopping the wineserver
+        self.start_xvfb()
+        env = self.base_env()
+        rc = subprocess.run([WINESERVER, "-p"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL).returncode
+        if rc == 0:  # started now (it goes to the background); otherwise one already serves the prefix
+            self.marker.touch()
+        # The first program of a wineserver session starts Wine's own services; they must not inherit a test's
+        # output pipes or process group, so a throwaway program starts them here.
+        subprocess.run([WINE64, "cmd.exe", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True, timeout=120)
+
+    def start_xvfb(self):
+        candidates = list(range(100, 400))
+        random.shuffle(candidates)
+        for n in candidates[:40]:
+            if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                continue
+            proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                    start_new_session=True)
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and proc.poll() is None:
+                if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                    self.xvfb, self.display = proc, f":{n}"
+                    return
+                time.sleep(0.05)
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+        raise RuntimeError("could not start Xvfb on a free display")
+
+    def stop(self):
+        if self.lock_file:
+            fcntl.flock(self.lock_file, fcntl.LOCK_UN)
+            try:
+                fcntl.flock(self.lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                last = True
+            except BlockingIOError:
+                last = False
+            if last and self.marker.exists():
+                subprocess.run([WINESERVER, "-k"], env=self.base_env(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.marker.unlink(missing_ok=True)
+            self.lock_file.close()
+            self.lock_file = None
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+            self.xvfb = None
+
+
+# ---- running one test ------------------------------------------------------------------------------------------------
+
+@dataclass
+class Result:
+    test: Test
+    status: str              # ok, FAIL, skip
+    seconds: float = 0.0
+    stdout: str = ""
+    stderr: str = ""
+    exit: int = None
+    problems: list = field(default_factory=list)
+
+
+def kill_group(pgid):
+    try:
+        os.killpg(pgid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+def close_window(title, env, pgid, deadline, stop):
+    """Waits for a visible top-level window named `title` and closes it; returns an error text or None."""
+    pattern = "^" + re.sub(r"([][.^$*+?(){}|\\])", r"\\\1", title) + "$"
+    xenv = dict(env, LC_ALL="C.UTF-8")
+
+    def xdo(*args):
+        return subprocess.run(["xdotool", *args], env=xenv, stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True, timeout=10)
+
+    def find():
+        ids = xdo("search", "--onlyvisible", "--name", pattern).stdout.split()
+        own = []
+        for wid in ids:  # prefer the test's own windows when parallel tests show the same title
+            pid = xdo("getwindowpid", wid).stdout.strip()
+            try:
+                if pid and os.getpgid(int(pid)) == pgid:
+                    own.append(wid)
+            except (ProcessLookupError, ValueError):
+                pass
+        return own or ids
+
+    while time.monotonic() < deadline and not stop.is_set():
+        ids = find()
+        if ids:
+            wid = ids[0]
+            for attempt in (("key", "--window", wid, "Return"),
+                            ("windowfocus", "--sync", wid, "key", "--clearmodifiers", "Return"),
+                            ("windowclose", wid)):
+                xdo(*attempt)
+                for _ in range(20):
+                    if wid not in find():
+                        return None
+                    time.sleep(0.1)
+            return f"window '{title}' did not close"
+        time.sleep(0.1)
+    return None if stop.is_set() else f"no window '{title}' appeared"
+
+
+class Runner:
+    def __init__(self, exe, launcher, session, tmpdir):
+        self.exe = exe
+        self.launcher = launcher
+        self.session = session
+        self.tmpdir = tmpdir
+        self.lock = threading.Lock()
+        self.procs = set()
+        self.counter = 0
+        self.stopping = False
+
+    def run(self, t):
+        if self.stopping:
+            return Result(t, "FAIL", problems=["not run: the run was stopped"])
+        if t.skip:
+            return Result(t, "skip")
+        if t.error:
+            return Result(t, "FAIL", problems=[t.error])
+        lc_all, codec = CODEPAGES[t.codepage]
+        with self.lock:
+            self.counter += 1
+            exit_file = Path(self.tmpdir) / f"exit-{self.counter}.txt"
+        env = self.session.base_env()
+        env.update(LC_ALL=lc_all, TX_LAUNCH_CMDLINE=command_line(t, self.exe), TX_LAUNCH_EXITFILE=win_path(exit_file))
+        if t.stdin_none:
+            env["TX_LAUNCH_STDIN"] = "none"
+        stdin_bytes = "".join(s + "\r\n" for s in t.stdin).encode(codec, "replace")
+
+        start = time.monotonic()
+        with self.lock:  # registered under the lock so that kill_all() cannot miss a test just starting
+            if self.stopping:
+                return Result(t, "FAIL", problems=["not run: the run was stopped"])
+            proc = subprocess.Popen([WINE64, str(self.launcher)], env=env, cwd=str(t.path.parent),
+                                    stdin=subprocess.PIPE if t.stdin else subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+            self.procs.add(proc)
+        deadline = start + t.timeout
+        problems = []
+        stop_watch = threading.Event()
+        watchers = []
+        for title in t.close_windows:
+            holder = {}
+            th = threading.Thread(target=lambda h=holder, ti=title: h.setdefault(
+                "err", close_window(ti, env, proc.pid, deadline, stop_watch)), daemon=True)
+            th.start()
+            watchers.append((th, holder))
+
+        out, err, timed_out = self.collect(proc, stdin_bytes, deadline)
+        kill_group(proc.pid)  # whatever the script left running (its own child programs)
+        proc.wait()
+        with self.lock:
+            self.procs.discard(proc)
+        stop_watch.set()
+        for th, holder in watchers:
+            th.join(timeout=15)
+            if holder.get("err") and not timed_out:
+                problems.append(holder["err"])
+        seconds = time.monotonic() - start
+
+        stdout = out.decode(codec, "backslashreplace").replace("\r\n", "\n")
+        stderr = err.decode("utf-8", "backslashreplace")
+        code = None
+        try:
+            code = int(exit_file.read_text().strip())
+            exit_file.unlink()
+        except (OSError, ValueError):
+            pass
+        if timed_out:
+            problems.append(f"timed out after {t.timeout:g} s")
+        elif code is None:
+            problems.append(f"no exit code reported (launcher exit status {proc.returncode})")
+        expected = "".join(line + "\n" for line in t.expect)
+        if stdout != expected:
+            problems.append("output differs")
+        if code is not None and (code & 0xFFFFFFFF) != (t.exit & 0xFFFFFFFF):
+            problems.append(f"exit code {signed32(code)}, expected {t.exit}")
+        return Result(t, "FAIL" if problems else "ok", seconds, stdout, stderr, code, problems)
+
+    def collect(self, proc, stdin_bytes, deadline):
+        """Feeds standard input and gathers both output streams until they close or the time is up; after the
+        process itself ends, a pipe kept open by a leftover child is given only a short grace."""
+        out, err = bytearray(), bytearray()
+        sel = selectors.DefaultSelector()
+        sel.register(proc.stdout, selectors.EVENT_READ, out)
+        sel.register(proc.stderr, selectors.EVENT_READ, err)
+        pending = memoryview(stdin_bytes)
+        if proc.stdin:
+            if pending:
+                sel.register(proc.stdin, selectors.EVENT_WRITE, None)
+            else:
+                proc.stdin.close()
+        timed_out = False
+        ended_at = None
+        while sel.get_map():
+            now = time.monotonic()
+            if now >= deadline:
+                timed_out = proc.poll() is None
+                break
+            if ended_at is None and proc.poll() is not None:
+                ended_at = now
+            if ended_at is not None and now - ended_at > 2.0:
+                break
+            for key, _ in sel.select(timeout=0.1):
+                if key.data is None:  # standard input
+                    try:
+                        n = os.write(key.fd, pending[:65536])
+                        pending = pending[n:]
+                    except BrokenPipeError:
+                        pending = pending[:0]
+                    if not pending:
+                        sel.unregister(key.fileobj)
+                        key.fileobj.close()
+                    continue
+                chunk = os.read(key.fd, 65536)
+                if chunk:
+                    key.data.extend(chunk)
+                else:
+                    sel.unregister(key.fileobj)
+        for key in list(sel.get_map().values()):
+            sel.unregister(key.fileobj)
+        sel.close()
+        if timed_out:
+            kill_group(proc.pid)
+        for f in (proc.stdin, proc.stdout, proc.stderr):
+            if f and not f.closed:
+                f.close()
+        return bytes(out), bytes(err), timed_out
+
+    def kill_all(self):
+        with self.lock:
+            for p in self.procs:
+                kill_group(p.pid)
+
+
+def signed32(n):
+    n &= 0xFFFFFFFF
+    return n - (1 << 32) if n >= 1 << 31 else n
+
+
+def visible_end(line):
+    body = line.rstrip(" \t")
+    return body + "~" * (len(line) - len(body))
+
+
+def report_failure(r):
+    t = r.test
+    lines = [f"---- FAIL {t.name}: {'; '.join(r.problems)}", "script:"]
+    lines += ["  | " + l for l in t.text.splitlines()]
+    if t.error is None:
+        expected = "".join(x + "\n" for x in t.expect)
+        lines.append("expected output:")
+        lines += ["  | " + l for l in expected.split("\n")[:-1]] or ["  (none)"]
+        lines.append("actual output:")
+        actual = r.stdout.split("\n")
+        if actual and actual[-1] == "":
+            actual.pop()
+        lines += ["  | " + l for l in actual] or ["  (none)"]
+        if r.stdout and not r.stdout.endswith("\n"):
+            lines.append("  (no newline at the end)")
+        if r.stdout != expected:
+            lines.append("diff (trailing blanks shown as '~'):")
+            lines += ["  " + visible_end(l.rstrip("\n")) for l in difflib.unified_diff(
+                expected.splitlines(True), r.stdout.splitlines(True), "expected", "actual", lineterm="")]
+        lines.append(f"expected exit code: {t.exit}; actual: "
+                     f"{signed32(r.exit) if r.exit is not None else 'none'}")
+        if r.stderr.strip():
+            lines.append("standard error:")
+            lines += ["  | " + l for l in r.stderr.splitlines()[:40]]
+    return "\n".join(lines)
+
+
+# ---- main --------------------------------------------------------------------------------------------------------------
+
+def build_dir():
+    b = Path(os.environ.get("TARVEX_BUILD") or "build")
+    return b if b.is_absolute() else ROOT / b
+
+
+def wine_prefix():
+    prefix = ROOT / "build" / "wineprefix"
+    if not (prefix / ".tarvex-ready").exists():
+        sys.exit("no Wine prefix: run scripts/setup.sh first")
+    return prefix
+
+
+def prepare_launcher(bdir):
+    exe = bdir / "txlaunch.exe"
+    if exe.exists() and exe.stat().st_mtime >= LAUNCHER_SRC.stat().st_mtime:
+        return exe
+    bdir.mkdir(parents=True, exist_ok=True)
+    tmp = bdir / f"txlaunch.{os.getpid()}.exe"
+    subprocess.run(["x86_64-w64-mingw32-gcc-posix", "-O2", "-Wall", "-Wextra", "-municode", "-static",
+                    str(LAUNCHER_SRC), "-o", str(tmp)], check=True)
+    os.replace(tmp, exe)
+    return exe
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Runs the script tests under Wine.")
+    ap.add_argument("filters", nargs="*", help="run only tests whose path contains one of these")
+    ap.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 2)
+    ap.add_argument("--exe", help="the runtime to test (default: $TARVEX_BUILD/x86_64/tarvex3.exe)")
+    opts = ap.parse_args()
+
+    bdir = build_dir()
+    exe = Path(opts.exe).resolve() if opts.exe else bdir / "x86_64" / "tarvex3.exe"
+    if not exe.exists():
+        sys.exit(f"no runtime at {exe}: build it first (scripts/build.sh x86_64)")
+    tests = [parse_test(p) for p in find_tests(opts.filters)]
+    if not tests:
+        print("no tests found")
+        print("0 passed, 0 failed")
+        return 1
+
+    launcher = prepare_launcher(bdir)
+    session = Session(wine_prefix())
+    runner = None
+    interrupted = False
+
+    def on_signal(signum, frame):
+        raise KeyboardInterrupt
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGHUP, on_signal)
+    results = []
+    tmpdir = tempfile.mkdtemp(prefix="tarvex-tests-")
+    try:
+        session.start()
+        runner = Runner(exe, launcher, session, tmpdir)
+        pool = ThreadPoolExecutor(max_workers=max(1, opts.jobs))
+        try:
+            for r in pool.map(runner.run, tests):
+                results.append(r)
+                extra = f" ({r.test.skip})" if r.status == "skip" else ""
+                print(f"{r.status:4} {r.seconds:6.2f}s  {r.test.name}{extra}", flush=True)
+        finally:
+            runner.stopping = True
+            pool.shutdown(wait=False, cancel_futures=True)
+            runner.kill_all()
+            pool.shutdown(wait=True)
+    except KeyboardInterrupt:
+        interrupted = True
+        print("interrupted", flush=True)
+    finally:
+        session.stop()
+        shutil.rmtree(tmpdir, ignore_errors=True)
+
+    failed = [r for r in results if r.status == "FAIL"]
+    for r in failed:
+        print(report_failure(r))
+    passed = sum(r.status == "ok" for r in results)
+    skipped = sum(r.status == "skip" for r in results)
+    if failed:
+        print("failed: " + " ".join(r.test.name for r in failed))
+    if skipped:
+        print(f"{skipped} skipped")
+    print(f"{passed} passed, {len(failed)} failed")
+    return 1 if failed or interrupted or len(results) < len(tests) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
