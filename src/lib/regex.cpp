@@ -72,8 +72,15 @@ Regex::Regex(u16view pattern) {
     PCRE2_SIZE errOffset = 0;
     // An empty pattern needs a valid pointer.
     static const char16_t kEmpty[1] = {0};
+    // \K inside lookarounds is accepted, as scripts written for older engines use it; a match that ends
+    // before its start is handled by matchEnd() and group().
+    static pcre2_compile_context_16* const kContext = [] {
+        pcre2_compile_context_16* c = pcre2_compile_context_create_16(nullptr);
+        if (c) pcre2_set_compile_extra_options_16(c, PCRE2_EXTRA_ALLOW_LOOKAROUND_BSK);
+        return c;
+    }();
     pcre2_code_16* re =
-        pcre2_compile_16(P(text.empty() ? kEmpty : text.data()), text.size(), PCRE2_UTF, &err, &errOffset, nullptr);
+        pcre2_compile_16(P(text.empty() ? kEmpty : text.data()), text.size(), PCRE2_UTF, &err, &errOffset, kContext);
     if (!re) {
         // Report the character (not code unit) position, 1-based.
         size_t units = std::min<size_t>(errOffset, text.size());
