@@ -150,7 +150,7 @@ int Regex::runMatch(size_t unit, uint32_t options) {
 
 int Regex::step(bool global) {
     last_ = 0;
-    if (!code_) return 0;
+    if (!code_ || !data_->md) return 0;
     for (;;) {
         if (pos_ > engineText_.size()) return 0;
         const uint32_t retry = retry_;
