@@ -9,7 +9,8 @@ B=${TARVEX_BUILD:-build}
 [[ $B = /* ]] || B="$ROOT/$B"
 status=0
 
-step() { printf '== %s\n' "$*"; }
+t0=$SECONDS
+step() { printf '== %s  (%d s so far)\n' "$*" $((SECONDS - t0)); }
 
 step "set-up"
 bash "$ROOT/scripts/setup.sh" || exit 1
