@@ -23,7 +23,12 @@ Directives, each on a comment line of its own anywhere in the script:
     ; close-window: TITLE   wait for a visible top-level window named TITLE and close it (Return, then
                             harder); the test fails when none appears
     ; skip: REASON          report the test as skipped
-In args and cmdline, {script} is the Windows path of the test file and {dir} its folder.
+    ; setup: COMMAND        a bash command run first, in the test's folder, with the Wine environment of the
+                            run; the test fails when it fails. Its {dir}, {script}, {tmp}, {exe}, {exedir} are
+                            Linux paths and {wine} is the Wine loader
+    ; program: PATH         the program to run instead of the runtime (e.g. one that setup made)
+In args, cmdline, program and expect, {script} is the Windows path of the test file, {dir} its folder, {tmp} a
+scratch folder of the test's own (empty at the start) and {exedir} the folder of the runtime.
 """
 
 import argparse
@@ -55,7 +60,8 @@ CODEPAGES = {  # code page -> (LC_ALL, Python codec)
     936: ("zh_CN.UTF-8", "gbk"),
     1252: ("en_US.UTF-8", "cp1252"),
 }
-DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|skip)\s*:(.*)$",
+DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|skip|setup|"
+                       r"program)\s*:(.*)$",
                        re.IGNORECASE)
 
 
@@ -75,6 +81,8 @@ class Test:
     timeout: float = DEFAULT_TIMEOUT
     close_windows: list = field(default_factory=list)
     skip: str = None
+    setup: list = field(default_factory=list)  # bash commands run before the test
+    program: str = None      # run this instead of the runtime
     error: str = None        # a malformed directive
 
     @property
@@ -132,6 +140,10 @@ def parse_test(path):
                 t.close_windows.append(value.strip())
             elif key == "skip":
                 t.skip = value.strip() or "skipped"
+            elif key == "setup":
+                t.setup.append(value)
+            elif key == "program":
+                t.program = value.strip()
         except ValueError as e:
             t.error = f"bad directive '{line.strip()}': {e}"
     if t.args is not None and t.cmdline is not None:
@@ -163,20 +175,30 @@ def quote_word(w):
     return '"' + w.replace('"', '""') + '"'
 
 
-def command_line(t, exe):
-    subst = {"{script}": win_path(t.path), "{dir}": win_path(t.path.parent)}
+def substitute(s, subst):
+    for k, v in subst.items():
+        s = s.replace(k, v)
+    return s
+
+
+def windows_placeholders(t, exe, tmp):
+    return {"{script}": win_path(t.path), "{dir}": win_path(t.path.parent), "{tmp}": win_path(tmp),
+            "{exedir}": win_path(Path(exe).parent)}
+
+
+def command_line(t, exe, tmp):
+    subst = windows_placeholders(t, exe, tmp)
 
     def fill(s):
-        for k, v in subst.items():
-            s = s.replace(k, v)
-        return s
+        return substitute(s, subst)
 
     if t.cmdline is not None:
         rest = fill(t.cmdline)
     else:
         words = t.args if t.args is not None else ["/ErrorStdOut", "/Tarvex3ExecuteScript", "{script}"]
         rest = " ".join(quote_word(fill(w)) for w in words)
-    return f'"{win_path(exe)}" {rest}'.rstrip(" ") if rest else f'"{win_path(exe)}"'
+    program = fill(t.program) if t.program else win_path(exe)
+    return f'"{program}" {rest}'.rstrip(" ") if rest else f'"{program}"'
 
 
 # ---- the shared X display and wineserver ---------------------------------------------------------------------------
@@ -273,6 +295,7 @@ class Result:
     stderr: str = ""
     exit: int = None
     problems: list = field(default_factory=list)
+    expected: str = None     # the expected output with its placeholders filled in
 
 
 def kill_group(pgid):
@@ -320,6 +343,21 @@ def close_window(title, env, pgid, deadline, stop):
     return None if stop.is_set() else f"no window '{title}' appeared"
 
 
+def run_setup(t, cmd, env, exe, scratch):
+    """Runs one setup command of a test; returns an error text or None."""
+    cmd = substitute(cmd, {"{script}": str(t.path), "{dir}": str(t.path.parent), "{tmp}": str(scratch),
+                           "{exe}": str(exe), "{exedir}": str(Path(exe).parent), "{wine}": WINE64})
+    try:
+        p = subprocess.run(["bash", "-c", cmd], cwd=str(t.path.parent), env=env, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=max(t.timeout, 60), start_new_session=True)
+    except subprocess.TimeoutExpired:
+        return f"setup timed out: {cmd}"
+    if p.returncode != 0:
+        out = (p.stdout + p.stderr).decode("utf-8", "backslashreplace").strip()
+        return f"setup failed (exit status {p.returncode}): {cmd}" + (f"\n{out}" if out else "")
+    return None
+
+
 class Runner:
     def __init__(self, exe, launcher, session, tmpdir):
         self.exe = exe
@@ -342,8 +380,16 @@ class Runner:
         with self.lock:
             self.counter += 1
             exit_file = Path(self.tmpdir) / f"exit-{self.counter}.txt"
+            scratch = Path(self.tmpdir) / f"t{self.counter}"
+        scratch.mkdir()
+        expected = "".join(substitute(line, windows_placeholders(t, self.exe, scratch)) + "\n" for line in t.expect)
         env = self.session.base_env()
-        env.update(LC_ALL=lc_all, TX_LAUNCH_CMDLINE=command_line(t, self.exe), TX_LAUNCH_EXITFILE=win_path(exit_file))
+        for cmd in t.setup:
+            problem = run_setup(t, cmd, env, self.exe, scratch)
+            if problem:
+                return Result(t, "FAIL", problems=[problem], expected=expected)
+        env.update(LC_ALL=lc_all, TX_LAUNCH_CMDLINE=command_line(t, self.exe, scratch),
+                   TX_LAUNCH_EXITFILE=win_path(exit_file))
         if t.stdin_none:
             env["TX_LAUNCH_STDIN"] = "none"
         stdin_bytes = "".join(s + "\r\n" for s in t.stdin).encode(codec, "replace")
@@ -391,12 +437,11 @@ class Runner:
             problems.append(f"timed out after {t.timeout:g} s")
         elif code is None:
             problems.append(f"no exit code reported (launcher exit status {proc.returncode})")
-        expected = "".join(line + "\n" for line in t.expect)
         if stdout != expected:
             problems.append("output differs")
         if code is not None and (code & 0xFFFFFFFF) != (t.exit & 0xFFFFFFFF):
             problems.append(f"exit code {signed32(code)}, expected {t.exit}")
-        return Result(t, "FAIL" if problems else "ok", seconds, stdout, stderr, code, problems)
+        return Result(t, "FAIL" if problems else "ok", seconds, stdout, stderr, code, problems, expected)
 
     def collect(self, proc, stdin_bytes, deadline):
         """Feeds standard input and gathers both output streams until they close or the time is up; after the
@@ -469,7 +514,7 @@ def report_failure(r):
     lines = [f"---- FAIL {t.name}: {'; '.join(r.problems)}", "script:"]
     lines += ["  | " + l for l in t.text.splitlines()]
     if t.error is None:
-        expected = "".join(x + "\n" for x in t.expect)
+        expected = r.expected if r.expected is not None else "".join(x + "\n" for x in t.expect)
         lines.append("expected output:")
         lines += ["  | " + l for l in expected.split("\n")[:-1]] or ["  (none)"]
         lines.append("actual output:")
