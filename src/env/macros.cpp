@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <iterator>
 
 #include "core/engine.h"
@@ -462,9 +463,17 @@ void setTempDir(Variant& out) {
     out.setString(SString(u16(buf), n));
 }
 
-// Looks up "@" + name as a variable of the running function, then as a global.
-bool readEventMacro(Engine&, u16view, Variant&) {
-    return false;  // TODO: read the variable once the engine offers a lookup
+// Looks up "@" + name as a variable of the running function, then as a global: the event macros
+// (@EXITCODE, @GUI_CTRLID, ...) are variables that their owners create.
+bool readEventMacro(Engine& engine, u16view name, Variant& out) {
+    char16_t buf[64];
+    if (name.size() + 1 > std::size(buf)) return false;  // no variable name is this long
+    buf[0] = u'@';
+    std::copy(name.begin(), name.end(), buf + 1);
+    VarEntry* v = engine.lookup(u16view(buf, name.size() + 1), Scope::Any);
+    if (!v) return false;
+    out = *v->ptr;
+    return true;
 }
 
 }  // namespace
