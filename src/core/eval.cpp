@@ -390,6 +390,8 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
             if (values.size() == vbase) return fail(err::Expression, column);
             bool t = values.back().isTrue();
             if ((code == And && !t) || (code == Or && t)) {
+                // Brackets nest like parentheses, so a skipped operand with subscripts is passed over
+                // whole, and the "]" of an enclosing subscript ends the skip like an enclosing ")".
                 int depth = 0;
                 for (;;) {
                     if (pos >= end) {
@@ -397,12 +399,12 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
                         break;
                     }
                     const Token& s = line[pos];
-                    if (s.is(tok::LParen)) {
+                    if (s.is(tok::LParen) || s.is(tok::LBracket)) {
                         ++depth;
-                    } else if (s.is(tok::RParen)) {
+                    } else if (s.is(tok::RParen) || s.is(tok::RBracket)) {
                         if (depth == 0) break;
                         --depth;
-                    } else if (depth == 0 && (s.is(tok::Comma) || s.is(tok::RBracket))) {
+                    } else if (depth == 0 && s.is(tok::Comma)) {
                         break;
                     } else if (depth == 0 && s.kind == tok::Keyword) {
                         int k = s.num.i32;

@@ -705,32 +705,42 @@ bool Engine::executeLine(int lineIndex) { return executeStatement(tokenLine(line
 bool Engine::checkBlocks() {
     RunState& rs = runState();
     enum Open { OIf, OWhile, ODo, OFor, OSelect, OSwitch, OCount };
+    struct OpenBlock {
+        Open kind;
+        int line;
+    };
     int counts[OCount] = {};
-    std::vector<uint8_t> stack;  // open blocks, innermost last
+    std::vector<OpenBlock> stack;  // open blocks, innermost last
     bool inFunc = false;
     int funcLine = 0;
     const int n = lineCount();
 
-    auto push = [&](Open o) {
-        stack.push_back(static_cast<uint8_t>(o));
+    auto push = [&](Open o, int ln) {
+        stack.push_back({o, ln});
         ++counts[o];
     };
-    auto innermost = [&](Open o) { return !stack.empty() && stack.back() == o; };
+    auto innermost = [&](Open o) { return !stack.empty() && stack.back().kind == o; };
     auto close = [&](Open o, int id, const Token& t) {
         if (!innermost(o)) return fail(id, t);
         stack.pop_back();
         --counts[o];
         return true;
     };
-    // The first open block by priority, reported at column col.
-    auto reportOpen = [&](int col) {
+    // A block left open: the first kind by priority is reported, at the line that opened it.
+    auto reportOpen = [&]() {
         static const struct {
             Open o;
             int id;
         } order[] = {{ODo, err::DoNoUntil}, {OWhile, err::WhileNoWend}, {OFor, err::ForNoNext},
                      {OSelect, err::SelectNoEnd}, {OSwitch, err::SwitchNoEnd}, {OIf, err::IfNoEndIf}};
-        for (const auto& x : order)
-            if (counts[x.o] > 0) return fail(x.id, col);
+        for (const auto& x : order) {
+            if (counts[x.o] == 0) continue;
+            for (size_t i = stack.size(); i-- > 0;) {
+                if (stack[i].kind != x.o) continue;
+                rs.currentLine = stack[i].line;
+                return fail(x.id, tokenLine(stack[i].line)[0]);
+            }
+        }
         return true;
     };
     auto alone = [&](const TokenLine& l) { return endHere(l, 1); };
@@ -748,7 +758,7 @@ bool Engine::checkBlocks() {
                 if (isEol(l[th])) return fail(err::IfNoThen, l[th]);
                 const Token& after = l[th + 1];
                 if (isEol(after)) {
-                    push(OIf);
+                    push(OIf, ln);
                 } else if (after.kind == tok::Keyword) {
                     switch (after.num.i32) {
                         case kw::ExitLoop:
@@ -785,26 +795,26 @@ bool Engine::checkBlocks() {
             case kw::EndIf:
                 if (!alone(l) || !close(OIf, err::EndIfNoIf, t)) return false;
                 break;
-            case kw::While: push(OWhile); break;
+            case kw::While: push(OWhile, ln); break;
             case kw::Wend:
                 if (!alone(l) || !close(OWhile, err::WendNoWhile, t)) return false;
                 break;
             case kw::Do:
                 if (!alone(l)) return false;
-                push(ODo);
+                push(ODo, ln);
                 break;
             case kw::Until:
                 if (!close(ODo, err::UntilNoDo, t)) return false;
                 break;
-            case kw::For: push(OFor); break;
+            case kw::For: push(OFor, ln); break;
             case kw::Next:
                 if (!alone(l) || !close(OFor, err::NextNoFor, t)) return false;
                 break;
             case kw::Select:
                 if (!alone(l)) return false;
-                push(OSelect);
+                push(OSelect, ln);
                 break;
-            case kw::Switch: push(OSwitch); break;
+            case kw::Switch: push(OSwitch, ln); break;
             case kw::Case:
                 if (!innermost(OSelect) && !innermost(OSwitch)) return fail(err::CaseOutside, t);
                 break;
@@ -816,14 +826,14 @@ bool Engine::checkBlocks() {
                 break;
             case kw::Func:
                 if (inFunc) return fail(err::FuncNoEndFunc, t);
-                if (!reportOpen(t.column)) return false;
+                if (!reportOpen()) return false;
                 inFunc = true;
                 funcLine = ln;
                 break;
             case kw::EndFunc:
                 if (!alone(l)) return false;
                 if (!inFunc) return fail(err::FuncNoEndFunc, t);
-                if (!reportOpen(t.column)) return false;
+                if (!reportOpen()) return false;
                 inFunc = false;
                 if (static_cast<size_t>(funcLine) < funcAtLine_.size() && funcAtLine_[static_cast<size_t>(funcLine)] >= 0)
                     funcs_[static_cast<size_t>(funcAtLine_[static_cast<size_t>(funcLine)])].endLine = ln;
@@ -831,9 +841,11 @@ bool Engine::checkBlocks() {
             default: break;
         }
     }
-    rs.currentLine = n;
-    if (!reportOpen(-1)) return false;
-    if (inFunc) return fail(err::FuncNoEndFunc, -1);
+    if (!reportOpen()) return false;
+    if (inFunc) {
+        rs.currentLine = funcLine;
+        return fail(err::FuncNoEndFunc, tokenLine(funcLine)[0]);
+    }
     return true;
 }
 
