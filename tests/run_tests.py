@@ -311,14 +311,17 @@ def close_window(title, env, pgid, deadline, stop):
     xenv = dict(env, LC_ALL="C.UTF-8")
 
     def xdo(*args):
-        return subprocess.run(["xdotool", *args], env=xenv, stdin=subprocess.DEVNULL, capture_output=True,
-                              text=True, timeout=10)
+        try:
+            return subprocess.run(["xdotool", *args], env=xenv, stdin=subprocess.DEVNULL, capture_output=True,
+                                  text=True, timeout=10).stdout
+        except subprocess.TimeoutExpired:
+            return ""
 
     def find():
-        ids = xdo("search", "--onlyvisible", "--name", pattern).stdout.split()
+        ids = xdo("search", "--onlyvisible", "--name", pattern).split()
         own = []
         for wid in ids:  # prefer the test's own windows when parallel tests show the same title
-            pid = xdo("getwindowpid", wid).stdout.strip()
+            pid = xdo("getwindowpid", wid).strip()
             try:
                 if pid and os.getpgid(int(pid)) == pgid:
                     own.append(wid)
@@ -340,7 +343,7 @@ def close_window(title, env, pgid, deadline, stop):
                     time.sleep(0.1)
             return f"window '{title}' did not close"
         time.sleep(0.1)
-    return None if stop.is_set() else f"no window '{title}' appeared"
+    return f"no window '{title}' appeared"
 
 
 def run_setup(t, cmd, env, exe, scratch):
