@@ -1,4 +1,5 @@
-// State of later subjects that some macros read (@TRAYICONVISIBLE, @TRAYICONFLASHING, @HOTKEYPRESSED).
+// What other subjects give the macro layer: readers of their state for the table macros
+// (@TRAYICONVISIBLE, @TRAYICONFLASHING, @HOTKEYPRESSED), and the way to publish event macros.
 //
 // The macro layer must not depend on the tray or the hot-key code, so the owner of each piece of state
 // installs a reader here (for instance from a static initialiser in its own file, or at start-up). A macro
@@ -6,6 +7,7 @@
 #pragma once
 
 #include "core/sstring.h"
+#include "core/variant.h"
 
 namespace tx {
 
@@ -16,5 +18,11 @@ struct MacroFeeds {
 };
 
 MacroFeeds& macroFeeds();
+
+class Engine;
+// Creates or updates the event macro @name (name upper case, without "@"): a global variable "@NAME",
+// which scripts read as a macro but cannot declare or assign. Used for @EXITCODE, @GUI_CTRLID, @TRAY_ID,
+// @COM_EVENTOBJ and the like.
+void publishEventMacro(Engine& engine, u16view upperName, const Variant& value);
 
 }  // namespace tx

@@ -31,6 +31,12 @@ MacroFeeds& macroFeeds() {
     return feeds;
 }
 
+void publishEventMacro(Engine& engine, u16view upperName, const Variant& value) {
+    SString name(u"@");
+    name.append(upperName);
+    engine.declare(name.view(), Scope::Global, 0, value);
+}
+
 namespace {
 
 enum class M : uint8_t {
