@@ -245,6 +245,12 @@ constexpr MacroName kTableOrder[] = {
 
 constexpr size_t kMacroCount = std::size(kTableOrder);
 static_assert(kMacroCount == 96);
+// The table rows must stay in the order of M: a row's position is its id.
+static_assert([] {
+    for (size_t i = 0; i < kMacroCount; ++i)
+        if (static_cast<size_t>(kTableOrder[i].id) != i) return false;
+    return true;
+}());
 
 constexpr std::array<MacroName, kMacroCount> kSorted = [] {
     std::array<MacroName, kMacroCount> a{};
@@ -266,7 +272,6 @@ const char16_t* u16(const wchar_t* s) { return reinterpret_cast<const char16_t*>
 void setWide(Variant& out, const wchar_t* s) { out.setString(SString(u16(s))); }
 
 // A constant text made once and shared by every use, so @CRLF in a loop allocates nothing.
-void setConst(Variant& out, const SString& s) { out.setString(s); }
 #define TX_CONST_TEXT(text) ([]() -> const SString& { static const SString s(text); return s; }())
 
 // Writes value in decimal with at least width digits (leading zeros).
@@ -581,7 +586,7 @@ bool evalMacro(Engine& engine, u16view upperName, Variant& out) {
         }
         case M::WorkingDir: setWorkingDir(out); return true;
 
-        case M::OsType: setConst(out, TX_CONST_TEXT(u"WIN32_NT")); return true;
+        case M::OsType: out.setString(TX_CONST_TEXT(u"WIN32_NT")); return true;
         case M::OsVersion: out.setString(u16view(systemInfo().versionName())); return true;
         case M::OsBuild: out.setInt32(int32_t(systemInfo().build)); return true;
         case M::OsServicePack: out.setString(systemInfo().servicePack); return true;
@@ -598,7 +603,7 @@ bool evalMacro(Engine& engine, u16view upperName, Variant& out) {
             setWide(out, buf);
             return true;
         }
-        case M::TarvexVersion: setConst(out, TX_CONST_TEXT(u"3.3.7.8")); return true;
+        case M::TarvexVersion: out.setString(TX_CONST_TEXT(u"3.3.7.8")); return true;
         case M::TarvexExe: {
             if (!runState().exePath.empty()) {
                 out.setString(runState().exePath);
@@ -614,10 +619,10 @@ bool evalMacro(Engine& engine, u16view upperName, Variant& out) {
         case M::IpAddress3: setIpAddress(out, 3); return true;
         case M::IpAddress4: setIpAddress(out, 4); return true;
 
-        case M::CR: setConst(out, TX_CONST_TEXT(u"\r")); return true;
-        case M::LF: setConst(out, TX_CONST_TEXT(u"\n")); return true;
-        case M::CRLF: setConst(out, TX_CONST_TEXT(u"\r\n")); return true;
-        case M::Tab: setConst(out, TX_CONST_TEXT(u"\t")); return true;
+        case M::CR: out.setString(TX_CONST_TEXT(u"\r")); return true;
+        case M::LF: out.setString(TX_CONST_TEXT(u"\n")); return true;
+        case M::CRLF: out.setString(TX_CONST_TEXT(u"\r\n")); return true;
+        case M::Tab: out.setString(TX_CONST_TEXT(u"\t")); return true;
 
         case M::DesktopWidth:
         case M::DesktopHeight: {
