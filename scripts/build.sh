@@ -15,10 +15,15 @@ bash "$ROOT/scripts/setup.sh"
 configure_and_build() {  # $1 = source dir, $2 = build dir, then extra cmake arguments
     local src=$1 dir=$2
     shift 2
-    if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S "$src" -B "$dir" -G Ninja "$@" >/dev/null
-    fi
-    cmake --build "$dir"
+    mkdir -p "$dir"
+    # Two builds in one directory at once would corrupt Ninja's logs: the second waits for the first.
+    (
+        flock 7
+        if [ ! -f "$dir/build.ninja" ]; then
+            cmake -S "$src" -B "$dir" -G Ninja "$@" >/dev/null
+        fi
+        cmake --build "$dir"
+    ) 7>"$dir/.build.lock"
 }
 
 build_windows() {  # $1 = x86_64 | i686
