@@ -108,9 +108,12 @@ std::vector<SString> installedNames() {
             if (!(l[j].is(tok::Builtin) && l[j].num.i32 == fileInstall)) continue;
             size_t k = j + 1;
             if (k < l.size() && l[k].is(tok::LParen)) ++k;
-            if (k + 1 < l.size() && l[k].is(tok::String) && (l[k + 1].is(tok::Comma) || l[k + 1].is(tok::RParen)) &&
-                std::find(names.begin(), names.end(), l[k].str) == names.end())
-                names.push_back(l[k].str);
+            if (!(k + 1 < l.size() && l[k].is(tok::String) && (l[k + 1].is(tok::Comma) || l[k + 1].is(tok::RParen))))
+                continue;
+            const SString& name = l[k].str;
+            // The script's own entry names are not files (FILEINSTALL ignores the script entry's name).
+            if (name == u16view(qx::kScriptEntry) || name == u16view(qx::kNoCmdExecuteEntry)) continue;
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
         }
     }
     return names;
