@@ -53,12 +53,13 @@ if ! flock -n 9; then
     flock 9
 fi
 if quick_ok; then exit 0; fi
-[ "$(id -u)" = 0 ] || die "the first run installs packages and needs root (later runs do not)"
+need_root() { [ "$(id -u)" = 0 ] || die "$1 needs root (run this once as root; later runs do not)"; }
 
 export DEBIAN_FRONTEND=noninteractive
 APT_UPDATED=0
 apt_update() {
     if [ "$APT_UPDATED" = 0 ]; then
+        need_root "apt-get update"
         log "apt-get update"
         apt-get update -qq >/dev/null
         APT_UPDATED=1
@@ -72,6 +73,7 @@ for p in "${PACKAGES[@]}"; do
     [ "$st" = installed ] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+    need_root "installing ${missing[*]}"
     apt_update
     log "installing: ${missing[*]}"
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -80,6 +82,7 @@ fi
 # ---- locales (Wine reads its ANSI code page from LC_ALL: zh_CN.UTF-8 -> 936, en_US.UTF-8 -> 1252) -----------
 for l in "${LOCALES[@]}"; do
     if ! have_locale "$l"; then
+        need_root "generating the locale $l.UTF-8"
         log "generating locale $l.UTF-8"
         # Keep /etc/locale.gen in step so a later locale-gen does not drop it again.
         sed -i "s/^# *\($l\.UTF-8 UTF-8\)/\1/" /etc/locale.gen 2>/dev/null || true
@@ -91,6 +94,7 @@ done
 # ---- deb-src entries, then Debian's pcre2 source --------------------------------------------------------
 enable_deb_src() {
     if grep -rqsE '^\s*(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then return; fi
+    need_root "enabling deb-src in the apt sources"
     log "enabling deb-src"
     local f
     for f in /etc/apt/sources.list.d/*.sources; do
