@@ -146,6 +146,7 @@ struct Block {
     Variant limit;               // For: end value; ForIn: the array walked
     Variant step;                // For: the step; ForObj: the enumerator
     uint32_t index = 0;          // ForIn: current element
+    bool negativeStep = false;   // For: the step is below 0 (it never changes)
 };
 
 // One level of the line executor (the main script, each user-function call, each nested wait).
@@ -291,6 +292,10 @@ public:
 
     VarEntry* allocEntry();
     void freeEntry(VarEntry* e);
+
+    // Evaluator fast paths.
+    const Variant* simpleValue(Token& t, Variant& scratch);
+    bool fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out);
 
     // Resolves the symbol of a variable token (cached in the token).
     uint32_t symbolOf(Token& t);

@@ -212,12 +212,76 @@ inline void literalValue(const Token& t, Variant& out) {
     }
 }
 
+// The binary operator a token stands for after an operand, or End when it is none the fast path takes.
+inline uint8_t binaryCode(const Token& t) {
+    switch (t.kind) {
+        case tok::Plus: return Add;
+        case tok::Minus: return Sub;
+        case tok::Multiply: return Mul;
+        case tok::Divide: return Div;
+        case tok::Power: return Pow;
+        case tok::Concat: return Concat;
+        case tok::Equal: return Equal;
+        case tok::StrictEqual: return StrictEqual;
+        case tok::Less: return Less;
+        case tok::Greater: return Greater;
+        case tok::LessEqual: return LessEqual;
+        case tok::GreaterEqual: return GreaterEqual;
+        case tok::NotEqual: return NotEqual;
+        default: return End;
+    }
+}
+
 }  // namespace
+
+// The value of a simple operand (literal, or a declared plain variable that holds no object) without
+// copying a variable: literals go to scratch. Null when the general path must handle it.
+const Variant* Engine::simpleValue(Token& t, Variant& scratch) {
+    if (t.kind == tok::Variable) {
+        VarEntry* entry = lookup(symbolOf(t), Scope::Any);
+        if (!entry || entry->ptr->is(Kind::Object)) return nullptr;
+        return entry->ptr;
+    }
+    literalValue(t, scratch);
+    return &scratch;
+}
+
+// "a op b" of two simple operands followed by the end of the expression, computed without the stacks.
+bool Engine::fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out) {
+    Token& a = line[pos];
+    Token& b = line[pos + 2];
+    uint8_t code = binaryCode(line[pos + 1]);
+    if (code == End || !simpleOperand(b)) return false;
+    if (pos + 3 < end && (!endsExpression(line[pos + 3]) || line[pos + 3].is(tok::LBracket))) return false;
+    if (expansionOn()) return false;
+    Variant sa, sb;
+    const Variant* l = simpleValue(a, sa);
+    if (!l) return false;
+    const Variant* r = simpleValue(b, sb);
+    if (!r) return false;
+    if (code <= StrictEqual) {
+        out.setBool(compare(static_cast<Code>(code), *l, *r));
+    } else {
+        Variant v(*l);
+        switch (code) {
+            case Add: add(v, *r); break;
+            case Sub: sub(v, *r); break;
+            case Mul: mul(v, *r); break;
+            case Div: div(v, *r); break;
+            case Pow: power(v, *r); break;
+            default: concat(v, *r); break;
+        }
+        out = std::move(v);
+    }
+    pos += 3;
+    return true;
+}
 
 bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
     if (end > line.size() - 1) end = line.size() - 1;  // the end-of-line token bounds every line
 
-    // Fast path: one literal or plain variable followed by the end of the expression.
+    // Fast paths: "a op b" of simple operands; one literal or plain variable alone.
+    if (pos + 2 < end && simpleOperand(line[pos]) && fastBinary(line, pos, end, out)) return true;
     if (pos < end && simpleOperand(line[pos]) && (pos + 1 >= end || endsExpression(line[pos + 1]))) {
         Token& t = line[pos];
         if (t.kind != tok::Variable) {

@@ -280,8 +280,7 @@ bool Exec::until(TokenLine& line, size_t pos) {
 
 // The For...To test: while var <= end, or var >= end for a negative step.
 bool Exec::loopTest(Block& b) {
-    static const Variant zero = Variant::dbl(0.0);
-    if (ops::less(b.step, zero)) return !ops::less(*b.loopVar, b.limit);
+    if (b.negativeStep) return !ops::less(*b.loopVar, b.limit);
     return !ops::less(b.limit, *b.loopVar);
 }
 
@@ -387,6 +386,7 @@ bool Exec::forStatement(TokenLine& line, size_t pos) {
     b.loopVar = var;
     b.pin = std::move(pin);
     b.limit = std::move(limit);
+    b.negativeStep = ops::less(step, Variant::dbl(0.0));
     b.step = std::move(step);
     if (!loopTest(b)) {
         pop();

@@ -1,27 +1,21 @@
 // Shared string storage: allocation, copy on write and UTF-8 conversion helpers.
 #include "core/sstring.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 namespace tx {
 
-SString::Block* SString::emptyBlock() noexcept {
-    // Never freed: its count starts high and is raised/lowered like any other block.
-    alignas(Block) static unsigned char storage[sizeof(Block) + sizeof(char16_t) * 2] = {};
-    static Block* b = [] {
-        Block* blk = reinterpret_cast<Block*>(storage);
-        blk->refs = 1L << 30;
-        blk->len = 0;
-        blk->cap = 0;
-        blk->chars()[0] = 0;
-        return blk;
-    }();
-    return b;
-}
+// Never freed: its count starts high and is raised and lowered like any other block's.
+SStringEmptyBlock g_emptyStringBlock = {1L << 30, 0, 0, {0, 0}};
+static_assert(sizeof(SStringEmptyBlock) >= sizeof(long) + 2 * sizeof(uint32_t) + sizeof(char16_t));
+
+[[gnu::noinline]] void SString::freeBlock(Block* b) noexcept { std::free(b); }
 
 SString::Block* SString::allocBlock(size_t cap) {
+    static_assert(offsetof(SStringEmptyBlock, chars) == sizeof(Block), "the empty block must look like a Block");
     if (cap > 0x7FFFFFF0u) throw std::bad_alloc();
     void* p = std::malloc(sizeof(Block) + (cap + 1) * sizeof(char16_t));
     if (!p) throw std::bad_alloc();
@@ -31,10 +25,6 @@ SString::Block* SString::allocBlock(size_t cap) {
     b->cap = static_cast<uint32_t>(cap);
     b->chars()[0] = 0;
     return b;
-}
-
-void SString::release() noexcept {
-    if (--b_->refs == 0) std::free(b_);
 }
 
 SString::SString(const char16_t* s, size_t n) {
@@ -144,12 +134,6 @@ void SString::resize(size_t n) {
     if (n > len) std::memset(b_->chars() + len, 0, (n - len) * sizeof(char16_t));
     b_->len = static_cast<uint32_t>(n);
     b_->chars()[n] = 0;
-}
-
-void SString::clear() {
-    release();
-    b_ = emptyBlock();
-    ++b_->refs;
 }
 
 std::string SString::toUtf8() const { return utf16ToUtf8(view()); }

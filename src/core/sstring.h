@@ -9,12 +9,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace tx {
 
 using u16view = std::u16string_view;
+
+// The shared empty string's block (same layout as SString::Block followed by its 0 character). It is a
+// constant-initialised global, so making, copying and clearing empty strings stays inline.
+struct SStringEmptyBlock {
+    long refs;
+    uint32_t len;
+    uint32_t cap;
+    char16_t chars[2];
+};
+extern SStringEmptyBlock g_emptyStringBlock;
 
 class SString {
 public:
@@ -68,7 +79,12 @@ public:
     void appendLatin1(std::string_view s);
     void insert(size_t pos, char16_t c);
     void resize(size_t n);  // grows with zeros or cuts
-    void clear();
+    void clear() noexcept {
+        if (b_ == emptyBlock()) return;
+        release();
+        b_ = emptyBlock();
+        ++b_->refs;
+    }
     void reserve(size_t n);
 
     bool operator==(const SString& o) const noexcept { return b_ == o.b_ || view() == o.view(); }
@@ -83,10 +99,13 @@ private:
         uint32_t cap;  // characters, not counting the terminating 0
         char16_t* chars() noexcept { return reinterpret_cast<char16_t*>(this + 1); }
     };
-    static Block* emptyBlock() noexcept;
+    static Block* emptyBlock() noexcept { return reinterpret_cast<Block*>(&g_emptyStringBlock); }
     static Block* allocBlock(size_t cap);
     static size_t initialCapacity(size_t n) noexcept { return (n & ~size_t(7)) + 8; }
-    void release() noexcept;
+    static void freeBlock(Block* b) noexcept;  // out of line: the empty block's count never reaches 0
+    void release() noexcept {
+        if (--b_->refs == 0) freeBlock(b_);
+    }
     void makePrivate(size_t minCap);
 
     Block* b_;

@@ -74,10 +74,18 @@ struct ArrayData;
 class Variant {
 public:
     Variant() noexcept : kind_(Kind::Int32) { v_.i64 = 0; }
-    ~Variant() { releasePayload(); }
+    ~Variant() {
+        if (hasPayload()) releasePayload();
+    }
     Variant(const Variant& o) : kind_(Kind::Int32) {
-        v_.i64 = 0;
-        copyFrom(o);
+        if (o.hasPayload()) {
+            v_.i64 = 0;
+            copyFrom(o);
+        } else {
+            v_ = o.v_;
+            kind_ = o.kind_;
+            str_ = o.str_;
+        }
     }
     Variant(Variant&& o) noexcept : kind_(o.kind_), str_(std::move(o.str_)) {
         v_ = o.v_;
@@ -122,7 +130,7 @@ public:
     static Variant dllStruct(void* payload) { Variant r; r.kind_ = Kind::DLLStruct; r.v_.other = payload; return r; }
 
     void clear() noexcept {
-        releasePayload();
+        if (hasPayload()) releasePayload();
         kind_ = Kind::Int32;
         v_.i64 = 0;
         str_.clear();
@@ -185,6 +193,10 @@ public:
     }
 
 private:
+    // Kinds that own something to release (the others are plain bits).
+    bool hasPayload() const noexcept {
+        return kind_ == Kind::Array || kind_ == Kind::Binary || kind_ == Kind::Object || kind_ == Kind::DLLStruct;
+    }
     union Value {
         int32_t i32;
         int64_t i64;
