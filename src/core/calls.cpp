@@ -48,18 +48,39 @@ private:
     size_t n_ = 0, cap_ = 0;
 };
 
-// Number of arguments between "(" at open and its ")" at close (commas at depth 1, plus one).
-size_t countArgs(const TokenLine& line, size_t open, size_t close) {
-    if (close == open + 1) return 0;
+// Finds the ")" matching the "(" at open and counts the arguments between them (commas at depth 1,
+// plus one); false when the line ends first. Lines never change, so the result is kept in the "("
+// token's unused number (offset of the ")" and count + 1) and checked against the ")" it names.
+bool scanArgs(TokenLine& line, size_t open, size_t& close, size_t& count) {
+    const uint64_t cached = static_cast<uint64_t>(line[open].num.i64);
+    if (cached != 0) {
+        size_t off = static_cast<size_t>(cached & 0xFFFFFFFFu), cnt = static_cast<size_t>(cached >> 32) - 1;
+        if (open + off < line.size() && line[open + off].is(tok::RParen) && cnt <= off) {
+            close = open + off;
+            count = cnt;
+            return true;
+        }
+    }
     size_t n = 1;
     int depth = 0;
-    for (size_t p = open; p < close; ++p) {
+    for (size_t p = open; p < line.size(); ++p) {
         int16_t k = line[p].kind;
-        if (k == tok::LParen) ++depth;
-        else if (k == tok::RParen) --depth;
-        else if (k == tok::Comma && depth == 1) ++n;
+        if (k == tok::LParen) {
+            ++depth;
+        } else if (k == tok::RParen) {
+            if (--depth == 0) {
+                close = p;
+                count = p == open + 1 ? 0 : n;
+                line[open].num.i64 = static_cast<int64_t>((static_cast<uint64_t>(count + 1) << 32) | (p - open));
+                return true;
+            }
+        } else if (k == tok::Comma) {
+            if (depth == 1) ++n;
+        } else if (k == tok::EndOfLine) {
+            break;
+        }
     }
-    return n;
+    return false;
 }
 
 // Evaluates a plain argument list "(" a, b, ... ")" at pos (at the "(") into args; pos ends after ")".
@@ -102,9 +123,9 @@ bool callBuiltinAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
     const BuiltinEntry& entry = kBuiltins[index];
     ++pos;
     if (!line[pos].is(tok::LParen)) return fail(err::CallParse, line[pos]);
-    size_t close;
-    if (!findClose(line, pos, close)) return fail(err::CallParse, line.back());
-    ArgBuffer<Variant> args(countArgs(line, pos, close));
+    size_t close, count;
+    if (!scanArgs(line, pos, close, count)) return fail(err::CallParse, line.back());
+    ArgBuffer<Variant> args(count);
     if (!evaluateArgs(e, line, pos, close, args)) return false;
     int n = args.size();
     if (n < entry.minArgs || n > entry.maxArgs) return fail(err::ArgCount, name);
@@ -123,7 +144,7 @@ bool callBuiltinAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
     }
     Args a{args.data(), n};
     if (entry.handler(e, a, out) != 0) return false;
-    return !runState().stopping;
+    return !e.rs.stopping;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -205,7 +226,7 @@ namespace {
 
 // Runs a user function with its arguments already gathered (values or references).
 bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
-    RunState& rs = runState();
+    RunState& rs = e.rs;
     const UserFunction& f = e.userFunction(index);
     const int savedLine = rs.currentLine;
     const int savedNumParams = e.numParams_;
@@ -218,7 +239,7 @@ bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
         ~PopFrame() {
             e.popFrame();
             e.numParams_ = numParams;
-            runState().currentLine = line;
+            e.rs.currentLine = line;
         }
     } popper{e, savedLine, savedNumParams};
 
@@ -272,9 +293,9 @@ bool callUserAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
         // Not a user function: offered to the plug-ins with its evaluated arguments.
         size_t p = pos + 1;
         if (!line[p].is(tok::LParen)) return fail(err::CallParse, line[p]);
-        size_t close;
-        if (!findClose(line, p, close)) return fail(err::CallParse, line.back());
-        ArgBuffer<Variant> args(countArgs(line, p, close));
+        size_t close, count;
+        if (!scanArgs(line, p, close, count)) return fail(err::CallParse, line.back());
+        ArgBuffer<Variant> args(count);
         if (!evaluateArgs(e, line, p, close, args)) return false;
         int r = 0;
         if (g_pluginCall) {
@@ -296,9 +317,9 @@ bool callUserAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
     const UserFunction& f = e.userFunction(index);
     size_t p = pos + 1;
     if (!line[p].is(tok::LParen)) return fail(err::CallParse, line[p]);
-    size_t close;
-    if (!findClose(line, p, close)) return fail(err::CallParse, line.back());
-    ArgBuffer<CallArg> args(countArgs(line, p, close));
+    size_t close, count;
+    if (!scanArgs(line, p, close, count)) return fail(err::CallParse, line.back());
+    ArgBuffer<CallArg> args(count);
     ++p;
     if (p != close) {
         for (;;) {

@@ -2,6 +2,8 @@
 // @extended, and the levels of the line executor.
 #include "core/engine.h"
 
+#include "core/interp.h"
+
 #include "core/errors.h"
 #include "core/script_store.h"
 
@@ -13,6 +15,7 @@ ObjectHooks& objectHooks() {
 }
 
 PluginCallHook g_pluginCall = nullptr;
+TokenLine* g_lines = nullptr;
 
 Engine& engine() {
     static Engine e;
@@ -75,9 +78,10 @@ void NameIndex::clear() {
 // ---------------------------------------------------------------------------------------------------
 // Engine
 
-Engine::Engine() {
+Engine::Engine() : rs(runState()) {
     frames_.push_back(std::make_unique<Frame>());
     frames_[0]->serial = nextSerial_++;
+    serial_ = frames_[0]->serial;
     values_.reserve(256);
     ops_.reserve(256);
     blocks_.reserve(64);
@@ -147,9 +151,7 @@ uint32_t Engine::intern(u16view upperName) {
     return id;
 }
 
-uint32_t Engine::symbolOf(Token& t) {
-    uint32_t cached = static_cast<uint32_t>(t.num.i32);
-    if (cached != 0 && cached <= symbols_.size() && symbols_[cached - 1].name.sharesBufferWith(t.str)) return cached - 1;
+uint32_t Engine::resolveSymbol(Token& t) {
     uint32_t id = intern(t.str.view());
     t.num.i32 = static_cast<int32_t>(id + 1);
     t.str = symbols_[id].name;
@@ -169,7 +171,7 @@ int Engine::functionOf(Token& t) {
 
 int Engine::findUserFunction(u16view upperName) const { return funcNames_.find(upperName); }
 
-VarEntry* Engine::lookup(uint32_t sym, Scope scope) {
+VarEntry* Engine::lookupIn(uint32_t sym, Scope scope) {
     Symbol& s = symbols_[sym];
     switch (scope) {
         case Scope::Any:
@@ -223,6 +225,7 @@ Frame& Engine::pushFrame(int funcId) {
     if (static_cast<size_t>(frameDepth_) >= frames_.size()) frames_.push_back(std::make_unique<Frame>());
     Frame& f = *frames_[static_cast<size_t>(frameDepth_)];
     f.serial = nextSerial_++;
+    serial_ = f.serial;
     f.funcId = funcId;
     f.isFunction = true;
     f.locals.clear();
@@ -248,6 +251,7 @@ void Engine::popFrame() {
     f.returnValue.clear();
     f.extended.clear();
     --frameDepth_;
+    serial_ = frame().serial;
 }
 
 void Engine::enterLevel(Level& l, int firstLine) {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "core/sstring.h"
 #include "core/tokens.h"
 #include "core/variant.h"
@@ -247,7 +248,12 @@ public:
     // Symbol index of a name (interned on first use).
     uint32_t intern(u16view upperName);
     int findSymbol(u16view upperName) const { return names_.find(upperName); }
-    VarEntry* lookup(uint32_t sym, Scope scope);
+    VarEntry* lookup(uint32_t sym, Scope scope) {
+        Symbol& s = symbols_[sym];
+        if (scope == Scope::Any) return (frameDepth_ > 0 && s.localSerial == serial_) ? s.local : s.global;
+        return lookupIn(sym, scope);
+    }
+    VarEntry* lookupIn(uint32_t sym, Scope scope);
     VarEntry* lookup(u16view upperName, Scope scope);
     // Creates a variable (the name must not exist in that scope yet).
     VarEntry* create(uint32_t sym, Scope scope, uint16_t flags);
@@ -257,6 +263,9 @@ public:
 
     // How the script ended (read by the exit sequence): 0 ran past its end, 1 EXIT.
     int exitMethod = 0;
+
+    // The process-wide run state (current line, stopping), kept at hand for the hot paths.
+    RunState& rs;
 
     // Everything below is the interpreter's own state; other layers should not need it.
     // Symbols and tables.
@@ -298,9 +307,16 @@ public:
     bool fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out);
 
     // Resolves the symbol of a variable token (cached in the token).
-    uint32_t symbolOf(Token& t);
+    uint32_t symbolOf(Token& t) {
+        uint32_t c = static_cast<uint32_t>(t.num.i32);
+        if (c != 0 && c <= symbols_.size() && symbols_[c - 1].name.sharesBufferWith(t.str)) return c - 1;
+        return resolveSymbol(t);
+    }
+    uint32_t resolveSymbol(Token& t);
     // Function index of a user-function token (cached in the token), or -1.
     int functionOf(Token& t);
+
+    uint64_t serial_ = 0;  // serial of the running frame (its locals are valid while they carry it)
 
 private:
     VarEntry* freeList_ = nullptr;

@@ -20,6 +20,7 @@ void createCommandLineVariables(const SString& raw, const std::vector<SString>& 
 
 bool prepareEngine() {
     Engine& e = engine();
+    g_lines = scriptStore().tokenLines.data();
     if (!e.registerFunctions()) return false;
     if (!e.checkBlocks()) return false;
     runState().currentLine = 0;

@@ -212,6 +212,19 @@ inline void literalValue(const Token& t, Variant& out) {
     }
 }
 
+// The Int32 value of a literal or of a declared variable holding an Int32.
+inline bool int32Of(Engine& e, Token& t, int32_t& v) {
+    if (t.kind == tok::Int32) {
+        v = t.num.i32;
+        return true;
+    }
+    if (t.kind != tok::Variable) return false;
+    VarEntry* x = e.lookup(e.symbolOf(t), Scope::Any);
+    if (!x || !x->ptr->is(Kind::Int32)) return false;
+    v = x->ptr->rawInt32();
+    return true;
+}
+
 // The binary operator a token stands for after an operand, or End when it is none the fast path takes.
 inline uint8_t binaryCode(const Token& t) {
     switch (t.kind) {
@@ -254,6 +267,32 @@ bool Engine::fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out) 
     if (code == End || !simpleOperand(b)) return false;
     if (pos + 3 < end && (!endsExpression(line[pos + 3]) || line[pos + 3].is(tok::LBracket))) return false;
     if (expansionOn()) return false;
+    // Two Int32 operands (the common loop counter and limit) without building values.
+    int32_t x, y;
+    if (int32Of(*this, a, x) && int32Of(*this, b, y)) {
+        switch (code) {
+            case Less: out.setBool(x < y); break;
+            case Greater: out.setBool(x > y); break;
+            case LessEqual: out.setBool(x <= y); break;
+            case GreaterEqual: out.setBool(x >= y); break;
+            case NotEqual: out.setBool(x != y); break;
+            case Equal:
+            case StrictEqual: out.setBool(x == y); break;
+            case Add:
+            case Sub:
+            case Mul: {
+                int64_t r = code == Add ? int64_t(x) + y : code == Sub ? int64_t(x) - y : int64_t(x) * y;
+                if (r >= INT32_MIN && r <= INT32_MAX) out.setInt32(static_cast<int32_t>(r));
+                else out.setInt64(r);
+                break;
+            }
+            case Div: out.setDouble(static_cast<double>(x) / static_cast<double>(y)); break;
+            default: goto general;  // "^" and "&"
+        }
+        pos += 3;
+        return true;
+    }
+general:
     Variant sa, sb;
     const Variant* l = simpleValue(a, sa);
     if (!l) return false;

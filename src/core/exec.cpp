@@ -108,7 +108,7 @@ inline bool endHere(const TokenLine& line, size_t pos) {
 
 class Exec {
 public:
-    explicit Exec(Engine& e) : e_(e), lv_(*e.level()), rs_(runState()) {}
+    explicit Exec(Engine& e) : e_(e), lv_(*e.level()), rs_(e.rs) {}
 
     bool keyword(TokenLine& line, size_t pos);
 

@@ -86,7 +86,8 @@ inline bool fail(int id, int column) {
 inline bool fail(int id, const Token& t) { return fail(id, t.column); }
 
 inline bool isEol(const Token& t) { return t.kind == tok::EndOfLine; }
-inline TokenLine& tokenLine(int index) { return scriptStore().tokenLines[static_cast<size_t>(index)]; }
+extern TokenLine* g_lines;  // the script's token lines, set when the script is prepared
+inline TokenLine& tokenLine(int index) { return g_lines[index]; }
 inline int lineCount() { return scriptStore().tokenLineCount(); }
 inline int keywordOf(const Token& t) { return t.kind == tok::Keyword ? t.num.i32 : 0; }
 
@@ -111,6 +112,7 @@ bool declaration(Engine& e, TokenLine& line, size_t pos);
 
 // The option-driven expansion of "%env%", "$var$" and "@macro@" references in a string.
 void expandOptionStrings(Engine& e, Variant& v);
-bool expansionOn();
+extern bool g_expandStrings;  // ExpandEnvStrings or ExpandVarStrings is on
+inline bool expansionOn() { return g_expandStrings; }
 
 }  // namespace tx

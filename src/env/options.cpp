@@ -204,16 +204,14 @@ int biOpt(Engine& e, Args& args, Variant& result) {
         default: break;
     }
     runState().setExitCode = o.setExitCode;
+    g_expandStrings = o.expandEnvStrings || o.expandVarStrings;
     return 0;
 }
 
 // ---------------------------------------------------------------------------------------------------
 // String expansion
 
-bool expansionOn() {
-    const Options& o = options();
-    return o.expandEnvStrings || o.expandVarStrings;
-}
+bool g_expandStrings = false;
 
 namespace {
 
