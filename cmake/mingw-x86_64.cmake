@@ -1,18 +1,5 @@
-# Toolchain for the 64-bit Windows build: Debian's mingw-w64 cross compilers, posix-thread variant
-# (std::thread and std::mutex need it).
-set(CMAKE_SYSTEM_NAME Windows)
+# Toolchain for the 64-bit Windows build (the one the tests run under Wine).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TARVEX_ARCH x86_64)
-
 set(_tx_triplet x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${_tx_triplet}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${_tx_triplet}-g++-posix)
-set(CMAKE_RC_COMPILER ${_tx_triplet}-windres)
-set(CMAKE_AR ${_tx_triplet}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB ${_tx_triplet}-gcc-ranlib-posix CACHE FILEPATH "")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${_tx_triplet})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
