@@ -28,7 +28,7 @@ Directives, each on a comment line of its own anywhere in the script:
                             Linux paths and {wine} is the Wine loader
     ; program: PATH         the program to run instead of the runtime (e.g. one that setup made)
 In args, cmdline, program and expect, {script} is the Windows path of the test file, {dir} its folder, {tmp} a
-scratch folder of the test's own (empty at the start) and {exedir} the folder of the runtime.
+scratch folder of the test's own (empty at the start), {exe} the runtime itself and {exedir} its folder.
 """
 
 import argparse
@@ -183,7 +183,7 @@ def substitute(s, subst):
 
 def windows_placeholders(t, exe, tmp):
     return {"{script}": win_path(t.path), "{dir}": win_path(t.path.parent), "{tmp}": win_path(tmp),
-            "{exedir}": win_path(Path(exe).parent)}
+            "{exe}": win_path(exe), "{exedir}": win_path(Path(exe).parent)}
 
 
 def command_line(t, exe, tmp):
@@ -333,7 +333,9 @@ def close_window(title, env, pgid, deadline, stop):
         ids = find()
         if ids:
             wid = ids[0]
+            # Return answers a message box; Escape cancels a dialog whose default button needs input first.
             for attempt in (("key", "--window", wid, "Return"),
+                            ("key", "--window", wid, "Escape"),
                             ("windowfocus", "--sync", wid, "key", "--clearmodifiers", "Return"),
                             ("windowclose", wid)):
                 xdo(*attempt)
