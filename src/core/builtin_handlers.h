@@ -8,3 +8,4 @@
 #include "lib/files.h"
 #include "lib/math.h"
 #include "core/core_builtins.h"
+#include "host/runloop_builtins.h"

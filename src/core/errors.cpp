@@ -119,7 +119,18 @@ namespace {
 
 bool runtimeReport(int messageId, int column, const char16_t* detail, bool detailForm) {
     RunState& rs = runState();
-    if (rs.suppress || rs.stopping) return false;
+    if (rs.suppress) return false;
+    if (rs.stopping || rs.reported) {
+        // Only the first error of a run is shown. One raised later (an exit function that fails after an
+        // error) still ends what is running.
+        rs.stopping = 1;
+        return false;
+    }
+    // The script stops before the report is shown: the message box runs a message loop of its own, and
+    // nothing it dispatches may start script code or a second report.
+    rs.stopping = 1;
+    rs.reported = 1;
+    rs.exitCode = rs.setExitCode ? static_cast<int32_t>(0x7FFFF000 + messageId) : 1;
     const ScriptStore& store = scriptStore();
     int i = rs.currentLine;
     const SString* text = store.lineText(i);
@@ -160,8 +171,6 @@ bool runtimeReport(int messageId, int column, const char16_t* detail, bool detai
         o << "\nError: " << m.view();
         platform::showErrorBox(o.str().view(), title().view(), true);
     }
-    rs.stopping = 1;
-    rs.exitCode = rs.setExitCode ? static_cast<int32_t>(0x7FFFF000 + messageId) : 1;
     return true;
 }
 

@@ -58,9 +58,16 @@ struct RunState {
     uint8_t errorToStdout = 0;  // /ErrorStdOut
     uint8_t debugOutput = 0;    // /Tarvex3OutputDebug
     uint8_t suppress = 0;       // set while EXECUTE evaluates: runtime reports stay silent
-    uint8_t stopping = 0;       // set by the first runtime report and by EXIT
+    uint8_t stopping = 0;       // set by the first runtime report, by EXIT and by the run loop's exit paths
+    uint8_t reported = 0;       // a runtime report was made: later errors only stop the script
     uint8_t setExitCode = 0;    // option SetExitCode
-    int currentLine = 0;        // stored-line index being executed
+    // Run-loop flags, set by the window procedure and by the layers that call into script code.
+    uint8_t quit = 0;             // WM_QUIT was taken from the queue: every level ends, no exit functions
+    uint8_t paused = 0;           // the tray's pause item
+    uint8_t exitRequest = 0;      // the tray's exit item or WM_CLOSE of the main window
+    uint8_t callbackRunning = 0;  // a DLL callback runs a user function: no pumping, pause ignored
+    uint8_t objectCall = 0;       // an object method call is in progress: no pumping while running lines
+    int currentLine = 0;          // stored-line index being executed
     SString scriptFullPath;
     SString exePath;
 };
@@ -72,7 +79,8 @@ SString messageText(int id);
 void reportLoadError();
 void reportPreprocessorError(const SString* filePath, int lineNumber, u16view message, u16view lineText);
 void reportLexerError(int lineIndex, int messageId, int column);
-// Stops the script. Returns true when the report was made (false when suppressed or already stopping).
+// Stops the script. Returns true when the report was made: false inside EXECUTE (nothing happens), and
+// false when the script is already stopping or a report was made before (the script stops, silently).
 bool reportRuntimeError(int messageId, int column);
 bool reportRuntimeDetail(const char16_t* detail);
 
