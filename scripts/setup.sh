@@ -42,7 +42,7 @@ quick_ok() {
     for c in cmake ninja Xvfb xdotool python3 g++ make; do command -v "$c" >/dev/null || return 1; done
     for c in "${LOCALES[@]}"; do have_locale "$c" || return 1; done
     [ -f "$DEPS/pcre2-x86_64/lib/libpcre2-16.a" ] && [ -f "$DEPS/pcre2-i686/lib/libpcre2-16.a" ] || return 1
-    [ -f "$PREFIX/.tarvex-ready" ] || return 1
+    [ -f "$PREFIX/.tarvex-ready" ] && [ -f "$PREFIX/.tarvex-no-crash-dialog" ] || return 1
 }
 if quick_ok; then exit 0; fi
 
@@ -186,6 +186,15 @@ if [ ! -f "$PREFIX/.tarvex-ready" ]; then
     "$WINESERVER" -w || true
     [ -f "$PREFIX/system.reg" ] || die "wineboot did not create the prefix"
     echo "created $(date -u +%FT%TZ) in $(( $(date +%s) - t0 )) s" >"$PREFIX/.tarvex-ready"
+fi
+
+# A program that crashes must end at once with its exception code (and a backtrace on its output), not wait
+# in Wine's crash dialog until a test times out.
+if [ ! -f "$PREFIX/.tarvex-no-crash-dialog" ]; then
+    wine_env
+    "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 \
+        || die "could not turn off the crash dialog in the Wine prefix"
+    touch "$PREFIX/.tarvex-no-crash-dialog"
 fi
 
 # ---- probe: PCRE2 16-bit with JIT, and the ANSI code page Wine gives each locale ---------------------------

@@ -445,7 +445,8 @@ class Runner:
         if stdout != expected:
             problems.append("output differs")
         if code is not None and (code & 0xFFFFFFFF) != (t.exit & 0xFFFFFFFF):
-            problems.append(f"exit code {signed32(code)}, expected {t.exit}")
+            crash = f" (crashed: exception 0x{code:08X})" if code & 0xF0000000 == 0xC0000000 else ""
+            problems.append(f"exit code {signed32(code)}{crash}, expected {t.exit}")
         return Result(t, "FAIL" if problems else "ok", seconds, stdout, stderr, code, problems, expected)
 
     def collect(self, proc, stdin_bytes, deadline):
