@@ -305,6 +305,7 @@ public:
     // Evaluator fast paths.
     const Variant* simpleValue(Token& t, Variant& scratch);
     bool fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out);
+    bool fastElement(TokenLine& line, size_t& pos, size_t end, Variant& out);
 
     // Resolves the symbol of a variable token (cached in the token).
     uint32_t symbolOf(Token& t) {

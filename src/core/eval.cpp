@@ -259,6 +259,30 @@ const Variant* Engine::simpleValue(Token& t, Variant& scratch) {
     return &scratch;
 }
 
+// "$a[i]" of a one-dimensional array with a simple subscript, followed by the end of the expression.
+// Anything unusual (errors included) is left to the general path, which reads it again.
+bool Engine::fastElement(TokenLine& line, size_t& pos, size_t end, Variant& out) {
+    Token& sub = line[pos + 2];
+    if (!simpleOperand(sub) || !line[pos + 3].is(tok::RBracket)) return false;
+    if (pos + 4 < end && (!endsExpression(line[pos + 4]) || line[pos + 4].is(tok::LBracket))) return false;
+    VarEntry* entry = lookup(symbolOf(line[pos]), Scope::Any);
+    if (!entry || !entry->ptr->isArray()) return false;
+    const ArrayData* a = entry->ptr->rawArray();
+    if (a->ndims != 1) return false;
+    int32_t i;
+    if (!int32Of(*this, sub, i)) {
+        Variant scratch;
+        const Variant* v = simpleValue(sub, scratch);
+        if (!v) return false;
+        i = v->toInt32();
+    }
+    if (i < 0 || static_cast<uint32_t>(i) >= a->dims[0]) return false;
+    out = a->at(static_cast<uint32_t>(i));
+    if (out.isString() && expansionOn()) expandOptionStrings(*this, out);
+    pos += 4;
+    return true;
+}
+
 // "a op b" of two simple operands followed by the end of the expression, computed without the stacks.
 bool Engine::fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out) {
     Token& a = line[pos];
@@ -329,6 +353,7 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
             ++pos;
             return true;
         }
+        if (pos + 4 <= end && line[pos + 1].is(tok::LBracket) && fastElement(line, pos, end, out)) return true;
         if (pos + 1 >= end || !line[pos + 1].is(tok::LBracket)) {
             VarEntry* entry = lookup(symbolOf(t), Scope::Any);
             if (!entry) return fail(err::Undeclared, t);
