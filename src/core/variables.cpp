@@ -378,6 +378,39 @@ bool declaration(Engine& e, TokenLine& line, size_t pos) {
 // ---------------------------------------------------------------------------------------------------
 // Assignment
 
+namespace {
+
+// "$s = $s & a & b ..." where every a, b is a literal, another variable or a macro: the same result as
+// evaluating the right-hand side, but the operands are appended to the variable's own string, so building
+// a string in a loop stays linear. Returns -1 when the line has another shape (the caller evaluates it),
+// 0 after a script error, 1 when done.
+int appendToItself(Engine& e, TokenLine& line, size_t p, uint32_t sym, VarEntry* v) {
+    constexpr int kMaxParts = 8;
+    if (expansionOn() || !line[p].is(tok::Variable) || e.symbolOf(line[p]) != sym || v->ptr->is(Kind::Object)) return -1;
+    size_t q = p + 1;
+    int parts = 0;
+    while (line[q].is(tok::Concat)) {
+        const Token& t = line[q + 1];
+        bool ok = t.kind == tok::String || t.kind == tok::Int32 || t.kind == tok::Int64 || t.kind == tok::Double ||
+                  t.kind == tok::Macro || (t.kind == tok::Variable && e.symbolOf(line[q + 1]) != sym);
+        if (!ok || ++parts > kMaxParts) return -1;
+        q += 2;
+    }
+    if (parts == 0 || !isEol(line[q])) return -1;
+    // The operands first, in order (they read nothing this statement changes).
+    Variant vals[kMaxParts];
+    for (int i = 0; i < parts; ++i) {
+        size_t tp = p + 2 + 2 * static_cast<size_t>(i);
+        if (!e.evaluate(line, tp, tp + 1, vals[i])) return 0;
+    }
+    Variant acc = std::move(*v->ptr);
+    for (int i = 0; i < parts; ++i) ops::concat(acc, vals[i]);
+    *v->ptr = std::move(acc);
+    return 1;
+}
+
+}  // namespace
+
 bool assignment(Engine& e, TokenLine& line, size_t pos) {
     Token& vt = line[pos];
     uint32_t sym = e.symbolOf(vt);
@@ -409,6 +442,10 @@ bool assignment(Engine& e, TokenLine& line, size_t pos) {
         op != tok::DivAssign && op != tok::ConcatAssign)
         return fail(err::AssignExpected, line[p]);
     ++p;
+    if (op == tok::Equal && v && !element) {
+        int r = appendToItself(e, line, p, sym, v);
+        if (r >= 0) return r == 1;
+    }
     Variant rhs;
     if (!e.evaluate(line, p, rhs)) return false;
     if (!isEol(line[p])) return fail(err::ExtraText, line[p]);
