@@ -3,7 +3,7 @@
 # Sets the machine up and (re)builds the runtime first when needed (build output is shown only on failure),
 # then runs  tarvex3.exe /ErrorStdOut /Tarvex3ExecuteScript <script> args...  in the private Wine prefix
 # and exits with the script's exit code (its low 8 bits: a Linux exit status holds no more).
-# Without $DISPLAY it starts an Xvfb of its own for the run. LC_ALL picks Wine's ANSI code page; the default
+# Without $DISPLAY it starts an Xvfb of its own for the run, with the tests' minimal window manager. LC_ALL picks Wine's ANSI code page; the default
 # here is zh_CN.UTF-8 (code page 936, so console output is GBK), en_US.UTF-8 gives 1252.
 # TARVEX_BUILD selects the build directory as for scripts/build.sh.
 set -euo pipefail
@@ -31,7 +31,12 @@ export LC_ALL=${LC_ALL:-zh_CN.UTF-8}
 unset WINEARCH
 
 XVFB_PID=
+WM_PID=
 cleanup() {
+    if [ -n "$WM_PID" ]; then
+        kill "$WM_PID" 2>/dev/null || true
+        wait "$WM_PID" 2>/dev/null || true
+    fi
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" 2>/dev/null || true
         wait "$XVFB_PID" 2>/dev/null || true
@@ -53,6 +58,13 @@ if [ -z "${DISPLAY:-}" ]; then
         XVFB_PID=
     done
     [ -n "${DISPLAY:-}" ] || { echo "run.sh: could not start Xvfb" >&2; exit 1; }
+    # Without a window manager Wine waits two seconds whenever it hides a window (tests/tools/txwm.c).
+    WM="$B/txwm"
+    if [ ! -x "$WM" ] || [ "$ROOT/tests/tools/txwm.c" -nt "$WM" ]; then
+        gcc -O2 "$ROOT/tests/tools/txwm.c" -o "$WM.$$" -lX11 && mv -f "$WM.$$" "$WM"
+    fi
+    "$WM" </dev/null >/dev/null 2>&1 &
+    WM_PID=$!
 fi
 
 # A test run that ends last stops the prefix's wineserver; the shared lock keeps it running under us.

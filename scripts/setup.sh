@@ -20,7 +20,7 @@ SETUP_VERSION=1
 STAMP="$DEPS/.setup-$SETUP_VERSION"
 
 PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-          wine wine64 xvfb xauth xdotool cmake ninja-build make g++ dpkg-dev python3 locales
+          wine wine64 xvfb xauth xdotool cmake ninja-build make g++ libx11-dev dpkg-dev python3 locales
           xz-utils bzip2 ca-certificates
           # Wine's X11 driver loads these at run time; Debian only recommends them.
           libxcursor1 libxrandr2 libxi6 libxrender1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgnutls30)

@@ -5,7 +5,7 @@ standard output and exit code with the expectations written in its own comment l
     tests/run_tests.py [FILTER...] [-j N] [--exe PATH]
 
 A FILTER keeps the tests whose path (relative to tests/scripts) contains it. The runner starts one Xvfb on a
-free display and one persistent wineserver for the Wine prefix, runs the tests on a pool of -j workers and
+free display with a minimal window manager (tests/tools/txwm.c) and one persistent wineserver for the Wine prefix, runs the tests on a pool of -j workers and
 stops exactly what it started, also on Ctrl-C. Every test runs through tests/tools/txlaunch.exe, which hands
 the runtime an exact Windows command line and reports the full 32-bit exit code (a Linux exit status keeps
 only 8 bits).
@@ -53,6 +53,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 SCRIPTS = ROOT / "tests" / "scripts"
 LAUNCHER_SRC = ROOT / "tests" / "tools" / "txlaunch.c"
+WM_SRC = ROOT / "tests" / "tools" / "txwm.c"
 WINE64 = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 DEFAULT_TIMEOUT = 20.0
@@ -211,8 +212,10 @@ class Session:
     last (the one that then gets the lock exclusively) when the marker says a run started it. A wineserver
     that someone started by hand is left alone."""
 
-    def __init__(self, prefix):
+    def __init__(self, prefix, wm):
         self.prefix = prefix
+        self.wm_program = wm
+        self.wm = None
         self.xvfb = None
         self.display = None
         self.lock_file = None
@@ -253,6 +256,7 @@ class Session:
             while time.monotonic() < deadline and proc.poll() is None:
                 if os.path.exists(f"/tmp/.X11-unix/X{n}"):
                     self.xvfb, self.display = proc, f":{n}"
+                    self.start_wm()
                     return
                 time.sleep(0.05)
             if proc.poll() is None:
@@ -260,7 +264,28 @@ class Session:
             proc.wait()
         raise RuntimeError("could not start Xvfb on a free display")
 
+    def start_wm(self):
+        """The display's window manager (tests/tools/txwm.c): without one, Wine waits two seconds for every
+        window it hides or shows."""
+        env = dict(os.environ, DISPLAY=self.display)
+        for _ in range(50):  # the display may not take clients for a moment after its socket appears
+            self.wm = subprocess.Popen([str(self.wm_program)], env=env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, start_new_session=True)
+            try:
+                rc = self.wm.wait(timeout=0.3)
+            except subprocess.TimeoutExpired:
+                return  # running
+            self.wm = None
+            if rc == 2:
+                raise RuntimeError(f"another window manager runs on {self.display}")
+            time.sleep(0.1)
+        raise RuntimeError(f"the window manager does not start on {self.display}")
+
     def stop(self):
+        if self.wm is not None:
+            self.wm.kill()
+            self.wm.wait()
+            self.wm = None
         if self.lock_file:
             fcntl.flock(self.lock_file, fcntl.LOCK_UN)
             try:
@@ -568,6 +593,17 @@ def prepare_launcher(bdir):
     return exe
 
 
+def prepare_wm(bdir):
+    exe = bdir / "txwm"
+    if exe.exists() and exe.stat().st_mtime >= WM_SRC.stat().st_mtime:
+        return exe
+    bdir.mkdir(parents=True, exist_ok=True)
+    tmp = bdir / f"txwm.{os.getpid()}"
+    subprocess.run(["gcc", "-O2", "-Wall", "-Wextra", str(WM_SRC), "-o", str(tmp), "-lX11"], check=True)
+    os.replace(tmp, exe)
+    return exe
+
+
 def main():
     ap = argparse.ArgumentParser(description="Runs the script tests under Wine.")
     ap.add_argument("filters", nargs="*", help="run only tests whose path contains one of these")
@@ -586,7 +622,7 @@ def main():
         return 1
 
     launcher = prepare_launcher(bdir)
-    session = Session(wine_prefix())
+    session = Session(wine_prefix(), prepare_wm(bdir))
     runner = None
     interrupted = False
 
