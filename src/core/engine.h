@@ -298,6 +298,7 @@ public:
     // Evaluator stacks (shared by nested evaluations; each evaluation works above its own base).
     std::vector<Variant> values_;
     std::vector<uint8_t> ops_;
+    int evalDepth_ = 0;
 
     VarEntry* allocEntry();
     void freeEntry(VarEntry* e);

@@ -30,16 +30,24 @@ constexpr uint8_t kLevel[22] = {
 
 inline bool isPrefix(uint8_t op) { return op == Not || op == Neg || op == Plus; }
 
-// Truncates the shared stacks back to an evaluation's base on every way out.
+// Truncates the shared stacks back to an evaluation's base on every way out, and counts how deeply
+// evaluations nest (calls in arguments, subscripts in subscripts).
 struct StackMark {
     std::vector<Variant>& values;
     std::vector<uint8_t>& ops;
     size_t vbase, obase;
+    int& depth;
     ~StackMark() {
         while (values.size() > vbase) values.pop_back();
         ops.resize(obase);
+        --depth;
     }
 };
+
+// Nested evaluations allowed at once: far beyond any script line (lines are short; user-function
+// recursion stops at 3900 levels), but a text built for EXECUTE could nest calls deeply enough to
+// exhaust the stack.
+constexpr int kMaxEvalDepth = 20000;
 
 bool applyOp(std::vector<Variant>& v, size_t vbase, uint8_t op) {
     size_t n = v.size() - vbase;
@@ -369,7 +377,11 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
     std::vector<Variant>& values = values_;
     std::vector<uint8_t>& opstack = ops_;
     const size_t vbase = values.size();
-    StackMark mark{values, opstack, vbase, opstack.size()};
+    StackMark mark{values, opstack, vbase, opstack.size(), evalDepth_};
+    if (++evalDepth_ > kMaxEvalDepth) {
+        rs.suppress = 0;  // the script stops, as at the nesting limit of calls
+        return fail(err::Recursion, -1);
+    }
     opstack.push_back(Start);
     bool afterOperand = false;  // the last item was an operand or ")"
 
