@@ -245,7 +245,7 @@ bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
 
     for (size_t k = 0; k < f.params.size(); ++k) {
         const Param& p = f.params[k];
-        VarEntry* v = e.create(p.sym, Scope::Local, static_cast<uint16_t>(kVarParam | (p.isConst ? kVarConst : 0)));
+        VarEntry* v = e.create(p.sym, Scope::Local, static_cast<uint16_t>(kVarParam | (p.isConst ? kVarConst : 0)), false);
         if (static_cast<int>(k) < n) {
             CallArg& a = args[k];
             if (a.ref) {

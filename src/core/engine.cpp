@@ -133,9 +133,6 @@ VarEntry* Engine::allocEntry() {
 void Engine::freeEntry(VarEntry* e) {
     e->value.clear();
     e->pin.reset();
-    e->ptr = &e->value;
-    e->borrowed = false;
-    e->flags = 0;
     e->nextFree = freeList_;
     freeList_ = e;
 }
@@ -191,11 +188,11 @@ VarEntry* Engine::lookup(u16view upperName, Scope scope) {
     return lookup(static_cast<uint32_t>(i), scope);
 }
 
-VarEntry* Engine::create(uint32_t sym, Scope scope, uint16_t flags) {
+VarEntry* Engine::create(uint32_t sym, Scope scope, uint16_t flags, bool empty) {
     VarEntry* e = allocEntry();
     e->sym = sym;
     e->flags = flags;
-    e->value.setString(SString());
+    if (empty) e->value.setString(SString());
     Symbol& s = symbols_[sym];
     bool local = frameDepth_ > 0 && (scope == Scope::Any || scope == Scope::Local);
     if (local) {
@@ -228,12 +225,10 @@ Frame& Engine::pushFrame(int funcId) {
     serial_ = f.serial;
     f.funcId = funcId;
     f.isFunction = true;
-    f.locals.clear();
-    f.returnValue.clear();
+    // A frame is left clean when popped (no locals, no return value, @extended Int32 0).
     f.hasReturn = false;
     f.error = 0;
     f.errorByScript = false;
-    f.extended.setInt32(0);
     f.extendedByScript = false;
     return f;
 }

@@ -255,8 +255,9 @@ public:
     }
     VarEntry* lookupIn(uint32_t sym, Scope scope);
     VarEntry* lookup(u16view upperName, Scope scope);
-    // Creates a variable (the name must not exist in that scope yet).
-    VarEntry* create(uint32_t sym, Scope scope, uint16_t flags);
+    // Creates a variable (the name must not exist in that scope yet) holding the empty String, or, when
+    // the caller stores a value at once, Int32 0.
+    VarEntry* create(uint32_t sym, Scope scope, uint16_t flags, bool empty = true);
     // Creates or overwrites.
     VarEntry* declare(u16view upperName, Scope scope, uint16_t flags, const Variant& value);
     const SString& symbolName(uint32_t sym) const { return symbols_[sym].name; }
