@@ -293,58 +293,77 @@ bool Engine::fastElement(TokenLine& line, size_t& pos, size_t end, Variant& out)
 
 // "a op b" of two simple operands followed by the end of the expression, computed without the stacks.
 bool Engine::fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out) {
-    Token& a = line[pos];
-    Token& b = line[pos + 2];
-    uint8_t code = binaryCode(line[pos + 1]);
-    if (code == End || !simpleOperand(b)) return false;
-    if (pos + 3 < end && (!endsExpression(line[pos + 3]) || line[pos + 3].is(tok::LBracket))) return false;
+    // The shape: operand (op operand)+ and then the end, every operator of one level. Such a chain
+    // reduces strictly left to right, exactly as the stacks would reduce it.
+    const uint8_t first = binaryCode(line[pos + 1]);
+    if (first == End) return false;
+    size_t q = pos + 1;
+    int count = 0;
+    for (;;) {
+        if (q >= end) break;
+        const Token& t = line[q];
+        if (endsExpression(t)) {
+            if (t.is(tok::LBracket)) return false;  // a subscript
+            break;
+        }
+        uint8_t c = binaryCode(t);
+        if (c == End || kLevel[c] != kLevel[first] || q + 1 >= end || !simpleOperand(line[q + 1])) return false;
+        ++count;
+        q += 2;
+    }
     if (expansionOn()) return false;
-    // Two Int32 operands (the common loop counter and limit) without building values.
-    int32_t x, y;
-    if (int32Of(*this, a, x) && int32Of(*this, b, y)) {
-        switch (code) {
-            case Less: out.setBool(x < y); break;
-            case Greater: out.setBool(x > y); break;
-            case LessEqual: out.setBool(x <= y); break;
-            case GreaterEqual: out.setBool(x >= y); break;
-            case NotEqual: out.setBool(x != y); break;
-            case Equal:
-            case StrictEqual: out.setBool(x == y); break;
-            case Add:
-            case Sub:
-            case Mul: {
-                int64_t r = code == Add ? int64_t(x) + y : code == Sub ? int64_t(x) - y : int64_t(x) * y;
-                if (r >= INT32_MIN && r <= INT32_MAX) out.setInt32(static_cast<int32_t>(r));
-                else out.setInt64(r);
-                break;
+    Token& a = line[pos];
+    if (count == 1) {
+        // Two Int32 operands (the common loop counter and limit) without building values.
+        Token& b = line[pos + 2];
+        int32_t x, y;
+        if (int32Of(*this, a, x) && int32Of(*this, b, y)) {
+            switch (first) {
+                case Less: out.setBool(x < y); break;
+                case Greater: out.setBool(x > y); break;
+                case LessEqual: out.setBool(x <= y); break;
+                case GreaterEqual: out.setBool(x >= y); break;
+                case NotEqual: out.setBool(x != y); break;
+                case Equal:
+                case StrictEqual: out.setBool(x == y); break;
+                case Add:
+                case Sub:
+                case Mul: {
+                    int64_t r = first == Add ? int64_t(x) + y : first == Sub ? int64_t(x) - y : int64_t(x) * y;
+                    if (r >= INT32_MIN && r <= INT32_MAX) out.setInt32(static_cast<int32_t>(r));
+                    else out.setInt64(r);
+                    break;
+                }
+                case Div: out.setDouble(static_cast<double>(x) / static_cast<double>(y)); break;
+                default: goto values;  // "^" and "&"
             }
-            case Div: out.setDouble(static_cast<double>(x) / static_cast<double>(y)); break;
-            default: goto general;  // "^" and "&"
+            pos = q;
+            return true;
         }
-        pos += 3;
-        return true;
     }
-general:
-    Variant sa, sb;
-    const Variant* l = simpleValue(a, sa);
+values:
+    // Operands that are not plain (undeclared, objects) go to the general path, which reports them.
+    Variant scratch;
+    const Variant* l = simpleValue(a, scratch);
     if (!l) return false;
-    const Variant* r = simpleValue(b, sb);
-    if (!r) return false;
-    if (code <= StrictEqual) {
-        out.setBool(compare(static_cast<Code>(code), *l, *r));
-    } else {
-        Variant v(*l);
+    for (size_t k = pos + 2; k < q; k += 2)
+        if (line[k].kind == tok::Variable && !simpleValue(line[k], scratch)) return false;
+    Variant acc(*l);
+    for (size_t k = pos + 1; k < q; k += 2) {
+        const uint8_t code = binaryCode(line[k]);
+        const Variant* r = simpleValue(line[k + 1], scratch);
         switch (code) {
-            case Add: add(v, *r); break;
-            case Sub: sub(v, *r); break;
-            case Mul: mul(v, *r); break;
-            case Div: div(v, *r); break;
-            case Pow: power(v, *r); break;
-            default: concat(v, *r); break;
+            case Add: add(acc, *r); break;
+            case Sub: sub(acc, *r); break;
+            case Mul: mul(acc, *r); break;
+            case Div: div(acc, *r); break;
+            case Pow: power(acc, *r); break;
+            case Concat: concat(acc, *r); break;
+            default: acc.setBool(compare(static_cast<Code>(code), acc, *r)); break;
         }
-        out = std::move(v);
     }
-    pos += 3;
+    out = std::move(acc);
+    pos = q;
     return true;
 }
 
