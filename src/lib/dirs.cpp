@@ -4,12 +4,18 @@
 // step is checked and reported. Walks never descend through directory links (junctions, symbolic links):
 // a remove deletes the link itself and leaves its target alone, a size count does not count a tree twice,
 // and a link cycle cannot trap a walk. A copy never runs into its own destination, and a move that has to
-// copy removes the source only after the whole copy succeeded.
+// copy removes the source only after the whole copy succeeded. A drive root is never removed: no recursive
+// remove empties a whole drive only to fail at its root.
+//
+// DIRGETSIZE can take long on a large tree, so its walk keeps the runtime responsive: it takes the waiting
+// messages about every 10 ms, waits while the script is paused, and gives up when the script is stopping.
 #include <windows.h>
 
 #include <string>
 
 #include "core/engine.h"
+#include "core/errors.h"
+#include "host/runloop.h"
 #include "lib/file_paths.h"
 #include "lib/files.h"
 
@@ -28,6 +34,18 @@ std::u16string dirArg(Args& a, int i) {
     std::u16string p = fs::fullPath(a.str(i).view());
     while (p.size() > 3 && fs::isSep(p.back())) p.pop_back();
     return p;
+}
+
+// A drive root ("C:\") or the root of a share ("\\server\share"), as dirArg gives them.
+bool isRoot(const std::u16string& p) {
+    if (p.size() <= 3 && p.size() >= 2 && p[1] == u':') return true;
+    if (p.size() > 2 && fs::isSep(p[0]) && fs::isSep(p[1])) {
+        size_t server = p.find_first_of(u"\\/", 2);
+        if (server == std::u16string::npos) return true;
+        size_t share = p.find_first_of(u"\\/", server + 1);
+        return share == std::u16string::npos || share + 1 == p.size();
+    }
+    return false;
 }
 
 // Is inner the same as outer or somewhere below it?
@@ -77,10 +95,11 @@ bool copyTree(const std::u16string& from, const std::u16string& to) {
             continue;
         }
         if (CopyFileW(W(src.c_str()), W(dst.c_str()), FALSE)) continue;
-        // A read-only file in the way is replaced as well.
+        // A read-only, hidden or system file in the way is replaced as well.
+        const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
         DWORD attr = fs::attributesOf(dst);
-        if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_READONLY)) return false;
-        SetFileAttributesW(W(dst.c_str()), attr & ~FILE_ATTRIBUTE_READONLY);
+        if (attr == INVALID_FILE_ATTRIBUTES || !(attr & blocking)) return false;
+        SetFileAttributesW(W(dst.c_str()), (attr & ~blocking) ? (attr & ~blocking) : FILE_ATTRIBUTE_NORMAL);
         if (!CopyFileW(W(src.c_str()), W(dst.c_str()), FALSE)) return false;
     }
     return true;
@@ -92,22 +111,50 @@ struct SizeCount {
     int64_t dirs = 0;
 };
 
-void measureTree(const std::u16string& dir, bool recurse, SizeCount& c) {
+// The walk's turn for the run loop, before each entry: takes the waiting messages about every 10 ms and
+// waits while the script is paused. False when the script is stopping: the walk is then abandoned.
+class WalkPoll {
+public:
+    bool operator()() {
+        RunState& rs = runState();
+        if (rs.callbackRunning) return !stopping(rs);
+        DWORD now = GetTickCount();
+        if (now - last_ >= 10) {
+            last_ = now;
+            pumpMessages();
+        }
+        while (rs.paused && !stopping(rs)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            pumpMessages();
+        }
+        return !stopping(rs);
+    }
+
+private:
+    static bool stopping(const RunState& rs) { return rs.stopping || rs.quit || rs.exitRequest; }
+    DWORD last_ = GetTickCount();
+};
+
+// Adds up a directory's files and subdirectories; false when the walk was abandoned.
+bool measureTree(const std::u16string& dir, bool recurse, SizeCount& c, WalkPoll& poll) {
     WIN32_FIND_DATAW fd;
     std::u16string pattern = fs::joinPath(dir, u"*.*");
     fs::FindHandle h(FindFirstFileExW(W(pattern.c_str()), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr,
                                       FIND_FIRST_EX_LARGE_FETCH));
-    if (!h.valid()) return;
+    if (!h.valid()) return true;
     do {
+        if (!poll()) return false;
         if (fs::isDotEntry(fd.cFileName)) continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ++c.dirs;
-            if (recurse && !isLinkDir(fd)) measureTree(fs::joinPath(dir, fs::U(fd.cFileName)), true, c);
+            if (recurse && !isLinkDir(fd) && !measureTree(fs::joinPath(dir, fs::U(fd.cFileName)), true, c, poll))
+                return false;
         } else {
             ++c.files;
             c.bytes += static_cast<int64_t>((static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
         }
     } while (FindNextFileW(h.get(), &fd));
+    return true;
 }
 
 }  // namespace
@@ -121,7 +168,7 @@ int bi_DIRREMOVE(Engine&, Args& a, Variant& r) {
     std::u16string p = dirArg(a, 0);
     DWORD attr = fs::attributesOf(p);
     bool ok = false;
-    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) && !isRoot(p)) {
         // A link to a directory is removed as a link: what it points to is not part of the request.
         bool recurse = a.int32Or(1, 0) != 0 && !(attr & FILE_ATTRIBUTE_REPARSE_POINT);
         ok = recurse ? removeTree(p) : RemoveDirectoryW(W(p.c_str())) != 0;
@@ -156,7 +203,8 @@ int bi_DIRMOVE(Engine&, Args& a, Variant& r) {
     std::u16string src = dirArg(a, 0), dst = dirArg(a, 1);
     bool overwrite = a.int32Or(2, 0) != 0;
     r.setInt32(0);
-    if (src.empty() || dst.empty() || !fs::isDirectory(src)) return 0;
+    // A drive root cannot move; across drives the copy-and-remove fallback would empty it instead.
+    if (src.empty() || dst.empty() || !fs::isDirectory(src) || isRoot(src)) return 0;
     std::u16string target = dst;
     if (fs::attributesOf(dst) != INVALID_FILE_ATTRIBUTES) {
         if (!overwrite) return 0;
@@ -186,8 +234,9 @@ int bi_DIRMOVE(Engine&, Args& a, Variant& r) {
 
 int bi_DIRGETSIZE(Engine& e, Args& a, Variant& r) {
     std::u16string p(a.str(0).view());
-    if (p.empty() || !fs::isSep(p.back())) p += u'\\';
-    if (!fs::isDirectory(p)) {
+    // An empty path names no directory (with the backslash added it would be the root of the current drive).
+    if (!p.empty() && !fs::isSep(p.back())) p += u'\\';
+    if (p.empty() || !fs::isDirectory(p)) {
         r.setInt32(-1);
         e.setError(1);
         return 0;
@@ -196,7 +245,9 @@ int bi_DIRGETSIZE(Engine& e, Args& a, Variant& r) {
     SizeCount c;
     {
         fs::ErrorModeScope quiet(SEM_FAILCRITICALERRORS);
-        measureTree(p, !(flags & 2), c);
+        WalkPoll poll;
+        // Abandoned because the script is stopping: the call ends without a result.
+        if (!measureTree(p, !(flags & 2), c, poll)) return 0;
     }
     if (!(flags & 1)) {
         r.setInt64(c.bytes);

@@ -70,6 +70,20 @@ std::u16string destinationName(std::u16string_view destPattern, std::u16string_v
     return name;
 }
 
+// A replacing copy that the system refused because the destination is hidden or a system file (a file
+// that could simply be deleted first): clears those two attributes and copies again. A read-only
+// destination stays refused. The attributes come back when the second copy fails as well.
+bool copyOverHidden(const std::u16string& from, const std::u16string& to) {
+    const DWORD blocking = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    DWORD attr = fs::attributesOf(to);
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & blocking) || (attr & FILE_ATTRIBUTE_READONLY)) return false;
+    DWORD cleared = attr & ~blocking;
+    if (!SetFileAttributesW(W(to.c_str()), cleared ? cleared : FILE_ATTRIBUTE_NORMAL)) return false;
+    if (CopyFileW(W(from.c_str()), W(to.c_str()), FALSE)) return true;
+    SetFileAttributesW(W(to.c_str()), attr);
+    return false;
+}
+
 // FILECOPY and FILEMOVE: flags 1 overwrite, 8 create the destination directory.
 int copyOrMove(Args& a, Variant& r, bool move) {
     int32_t flags = a.int32Or(2, 0);
@@ -101,6 +115,7 @@ int copyOrMove(Args& a, Variant& r, bool move) {
                              MOVEFILE_COPY_ALLOWED | (overwrite ? MOVEFILE_REPLACE_EXISTING : 0));
         } else {
             ok = CopyFileW(W(from.c_str()), W(to.c_str()), !overwrite);
+            if (!ok && exists) ok = copyOverHidden(from, to);
         }
         if (!ok) return 0;
         ++handled;

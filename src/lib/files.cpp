@@ -17,6 +17,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "core/engine.h"
@@ -48,6 +49,16 @@ enum : uint32_t {
 enum : int32_t { kEncAnsi = 0, kEncBinary = 16, kEncUtf16LE = 32, kEncUtf16BE = 64, kEncUtf8Bom = 128, kEncUtf8 = 256 };
 
 constexpr uint32_t kBufferSize = 65536;
+
+// The most bytes one read may gather: the largest Binary or string a value can hold. A read that would need
+// more is out of memory (the runtime's fatal allocation failure), never a silently shortened result.
+constexpr int64_t kMaxReadBytes = 0x7FFFFFF0;
+
+// A byte count of a read as a size, refused like any allocation that cannot be made when it is too big.
+size_t readSize(int64_t n) {
+    if (n > kMaxReadBytes) throw std::bad_alloc();
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
 
 // The UTF-8 test of encoding detection, fed in pieces. Text passes when every byte of 0x80 or above
 // belongs to a well-formed lead/continuation sequence and at least one such sequence occurs (pure 7-bit
@@ -182,6 +193,7 @@ public:
             }
             DWORD chunk = want > (1u << 24) ? (1u << 24) : static_cast<DWORD>(want);
             size_t at = out.size();
+            readSize(static_cast<int64_t>(at) + chunk);
             out.resize(at + chunk);
             DWORD got = 0;
             BOOL ok = ReadFile(h.get(), out.data() + at, chunk, &got, nullptr);
@@ -205,10 +217,11 @@ public:
         int64_t left = remaining();
         size_t done = 0;
         if (left > 0) {
-            out.reserve(static_cast<size_t>(left));
-            done = readBytes(out, static_cast<size_t>(left));
+            out.reserve(readSize(left));
+            done = readBytes(out, readSize(left));
         }
         for (;;) {
+            readSize(static_cast<int64_t>(out.size()) + kBufferSize);
             size_t got = readBytes(out, kBufferSize);
             done += got;
             if (got < kBufferSize) return done;
@@ -234,6 +247,7 @@ public:
             const uint8_t* q = p;
             while (q < end && *q != '\n' && *q != '\r') ++q;
             if (q > p) {
+                readSize(static_cast<int64_t>(out.size()) + (q - p));
                 out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(q - p));
                 any = true;
             }
@@ -261,6 +275,7 @@ public:
                 if (peekUnit(next) && next == u'\n') idx_ += 2;
                 return true;
             }
+            if (out.size() >= static_cast<size_t>(kMaxReadBytes / 2)) throw std::bad_alloc();
             out.push_back(u);
         }
         return any;
@@ -284,16 +299,17 @@ public:
     size_t readChars(std::string& out, int64_t count) {
         // A count beyond the end of the file reserves nothing for the part that is not there.
         int64_t left = remaining() + kBufferSize;
-        if (binary) return readBytes(out, static_cast<size_t>(count < left ? count : left));
+        if (binary) return readBytes(out, readSize(count < left ? count : left));
         if (enc == TextEncoding::Utf16LE || enc == TextEncoding::Utf16BE) {
             int64_t want = count < left / 2 ? count * 2 : left;
-            size_t got = readBytes(out, static_cast<size_t>(want));
+            size_t got = readBytes(out, readSize(want));
             if (got & 1) out.pop_back();  // half a unit at the end of the file
             return got / 2;
         }
         size_t chars = 0;
         uint8_t b;
         while (static_cast<int64_t>(chars) < count && peekByte(b)) {
+            if (out.size() >= static_cast<size_t>(kMaxReadBytes) - 4) throw std::bad_alloc();
             uint32_t len = charLength(b);
             out.push_back(static_cast<char>(b));
             skip(1);
@@ -647,16 +663,16 @@ int bi_FILESETPOS(Engine&, Args& a, Variant& r) {
     OpenFile* f = fileOf(a[0]);
     int64_t offset = a.int64(1);
     int32_t origin = a.int32(2);
-    int64_t target;
+    int64_t target = 0;
     bool ok = f != nullptr;
     if (ok) {
+        // A target past the largest offset (the sum overflows) is refused like a negative one.
         switch (origin) {
             case 0: target = offset; break;
-            case 1: target = f->pos() + offset; break;
+            case 1: ok = !__builtin_add_overflow(f->pos(), offset, &target); break;
             case 2: {
                 LARGE_INTEGER size;
-                ok = GetFileSizeEx(f->h.get(), &size);
-                target = size.QuadPart + offset;
+                ok = GetFileSizeEx(f->h.get(), &size) && !__builtin_add_overflow(size.QuadPart, offset, &target);
                 break;
             }
             default: ok = false; break;
@@ -693,11 +709,16 @@ int bi_FILEGETENCODING(Engine& e, Args& a, Variant& r) {
 
 // ---- searches --------------------------------------------------------------------------------------------
 
+// No match at all gives -1; a search that finds only "." and ".." (an empty directory) also sets @error 1.
 int bi_FILEFINDFIRSTFILE(Engine& e, Args& a, Variant& r) {
     std::u16string pattern(a.str(0).view());
     WIN32_FIND_DATAW fd;
     fs::FindHandle h(FindFirstFileW(W(pattern.c_str()), &fd));
-    bool found = h.valid();
+    if (!h.valid()) {
+        r.setInt32(-1);
+        return 0;
+    }
+    bool found = true;
     while (found && fs::isDotEntry(fd.cFileName)) found = FindNextFileW(h.get(), &fd) != 0;
     if (!found) {
         r.setInt32(-1);

@@ -103,7 +103,7 @@ int bi_FLOOR(Engine&, Args& a, Variant& r) {
 // Half away from zero at the given number of decimals; without decimals the result is an Int64.
 int bi_ROUND(Engine&, Args& a, Variant& r) {
     double x = a.dbl(0);
-    double f = std::pow(10.0, static_cast<double>(a.int32Or(1, 0)));
+    double f = std::pow(10.0, a.dblOr(1, 0.0));
     double y = x >= 0 ? std::floor(x * f + 0.5) / f : std::ceil(x * f - 0.5) / f;
     if (a.given(1)) r.setDouble(y);
     else setInt64FromDouble(r, y);
