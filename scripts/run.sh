@@ -3,8 +3,9 @@
 # Sets the machine up and (re)builds the runtime first when needed (build output is shown only on failure),
 # then runs  tarvex3.exe /ErrorStdOut /Tarvex3ExecuteScript <script> args...  in the private Wine prefix
 # and exits with the script's exit code (its low 8 bits: a Linux exit status holds no more).
-# Without $DISPLAY it starts an Xvfb of its own for the run, with the tests' minimal window manager. LC_ALL picks Wine's ANSI code page; the default
-# here is zh_CN.UTF-8 (code page 936, so console output is GBK), en_US.UTF-8 gives 1252.
+# Without $DISPLAY it starts an Xvfb of its own for the run, with the tests' minimal window manager.
+# LC_ALL picks Wine's ANSI code page; the default here is zh_CN.UTF-8 (code page 936, so console output is
+# GBK), en_US.UTF-8 gives 1252.
 # TARVEX_BUILD selects the build directory as for scripts/build.sh.
 set -euo pipefail
 

@@ -5,10 +5,10 @@ standard output and exit code with the expectations written in its own comment l
     tests/run_tests.py [FILTER...] [-j N] [--exe PATH]
 
 A FILTER keeps the tests whose path (relative to tests/scripts) contains it. The runner starts one Xvfb on a
-free display with a minimal window manager (tests/tools/txwm.c) and one persistent wineserver for the Wine prefix, runs the tests on a pool of -j workers and
-stops exactly what it started, also on Ctrl-C. Every test runs through tests/tools/txlaunch.exe, which hands
-the runtime an exact Windows command line and reports the full 32-bit exit code (a Linux exit status keeps
-only 8 bits).
+free display with a minimal window manager (tests/tools/txwm.c) and one persistent wineserver for the Wine
+prefix, runs the tests on a pool of -j workers and stops exactly what it started, also on Ctrl-C. Every test
+runs through tests/tools/txlaunch.exe, which hands the runtime an exact Windows command line and reports the
+full 32-bit exit code (a Linux exit status keeps only 8 bits).
 
 Directives, each on a comment line of its own anywhere in the script:
     ; expect: TEXT          one line of expected standard output (may be empty)
