@@ -581,27 +581,16 @@ def wine_prefix():
     return prefix
 
 
-def prepare_launcher(bdir):
-    exe = bdir / "txlaunch.exe"
-    if exe.exists() and exe.stat().st_mtime >= LAUNCHER_SRC.stat().st_mtime:
-        return exe
-    bdir.mkdir(parents=True, exist_ok=True)
-    tmp = bdir / f"txlaunch.{os.getpid()}.exe"
-    subprocess.run(["x86_64-w64-mingw32-gcc-posix", "-O2", "-Wall", "-Wextra", "-municode", "-static",
-                    str(LAUNCHER_SRC), "-o", str(tmp)], check=True)
-    os.replace(tmp, exe)
-    return exe
-
-
-def prepare_wm(bdir):
-    exe = bdir / "txwm"
-    if exe.exists() and exe.stat().st_mtime >= WM_SRC.stat().st_mtime:
-        return exe
-    bdir.mkdir(parents=True, exist_ok=True)
-    tmp = bdir / f"txwm.{os.getpid()}"
-    subprocess.run(["gcc", "-O2", "-Wall", "-Wextra", str(WM_SRC), "-o", str(tmp), "-lX11"], check=True)
-    os.replace(tmp, exe)
-    return exe
+def build_tool(src, out, compiler, *flags):
+    """Compiles one of the runner's helper programs when it is missing or older than its source; the result
+    appears at once (renamed into place), so concurrent runs never see half a file."""
+    if out.exists() and out.stat().st_mtime >= src.stat().st_mtime:
+        return out
+    out.parent.mkdir(parents=True, exist_ok=True)
+    tmp = out.with_name(f"{out.stem}.{os.getpid()}{out.suffix}")
+    subprocess.run([compiler, "-O2", "-Wall", "-Wextra", str(src), "-o", str(tmp), *flags], check=True)
+    os.replace(tmp, out)
+    return out
 
 
 def main():
@@ -621,8 +610,9 @@ def main():
         print("0 passed, 0 failed")
         return 1
 
-    launcher = prepare_launcher(bdir)
-    session = Session(wine_prefix(), prepare_wm(bdir))
+    launcher = build_tool(LAUNCHER_SRC, bdir / "txlaunch.exe", "x86_64-w64-mingw32-gcc-posix",
+                          "-municode", "-static")
+    session = Session(wine_prefix(), build_tool(WM_SRC, bdir / "txwm", "gcc", "-lX11"))
     runner = None
     interrupted = False
 
