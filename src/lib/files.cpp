@@ -89,6 +89,22 @@ private:
     bool bad_ = false;
 };
 
+// The lead bytes of the system ANSI code page (none for single-byte code pages), looked up once: counted
+// reads of ANSI text test every byte.
+struct LeadByteTable {
+    bool lead[256] = {};
+    LeadByteTable() {
+        CPINFO info;
+        if (!GetCPInfo(CP_ACP, &info)) return;
+        for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i]; i += 2)
+            for (int b = info.LeadByte[i]; b <= info.LeadByte[i + 1]; ++b) lead[b] = true;
+    }
+};
+const LeadByteTable& ansiLeadBytes() {
+    static const LeadByteTable table;
+    return table;
+}
+
 // One open file.
 class OpenFile {
 public:
@@ -335,7 +351,7 @@ private:
             if (b >= 0xF0 && b <= 0xF4) return 4;
             return 1;
         }
-        return IsDBCSLeadByteEx(CP_ACP, b) ? 2 : 1;
+        return ansiLeadBytes().lead[b] ? 2 : 1;
     }
 
     std::unique_ptr<uint8_t[]> buf_;
