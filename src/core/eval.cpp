@@ -401,8 +401,20 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
         rs.suppress = 0;  // the script stops, as at the nesting limit of calls
         return fail(err::Recursion, -1);
     }
-    opstack.push_back(Start);
     bool afterOperand = false;  // the last item was an operand or ")"
+    if (pos < end && (line[pos].kind == tok::Builtin || line[pos].kind == tok::UserFunc)) {
+        // A leading call: when nothing follows it, its result is the value, with no stack work.
+        Variant r;
+        bool ok = line[pos].kind == tok::Builtin ? callBuiltinAt(*this, line, pos, r) : callUserAt(*this, line, pos, r);
+        if (!ok) return false;
+        if (pos >= end || (endsExpression(line[pos]) && !line[pos].is(tok::LBracket))) {
+            out = std::move(r);
+            return true;
+        }
+        values.push_back(std::move(r));
+        afterOperand = true;
+    }
+    opstack.push_back(Start);
 
     for (;;) {
         uint8_t code;
