@@ -79,8 +79,10 @@ Regex::Regex(u16view pattern) {
         if (c) pcre2_set_compile_extra_options_16(c, PCRE2_EXTRA_ALLOW_LOOKAROUND_BSK);
         return c;
     }();
-    pcre2_code_16* re =
-        pcre2_compile_16(P(text.empty() ? kEmpty : text.data()), text.size(), PCRE2_UTF, &err, &errOffset, kContext);
+    // \C (one code unit) is refused: it can end a match inside a surrogate pair, and the next search would
+    // then start in the middle of a character.
+    pcre2_code_16* re = pcre2_compile_16(P(text.empty() ? kEmpty : text.data()), text.size(),
+                                         PCRE2_UTF | PCRE2_NEVER_BACKSLASH_C, &err, &errOffset, kContext);
     if (!re) {
         // Report the character (not code unit) position, 1-based.
         size_t units = std::min<size_t>(errOffset, text.size());
@@ -162,6 +164,12 @@ int Regex::step(bool global) {
             if (global && start == end) {
                 if (end >= engineText_.size()) pos_ = engineText_.size() + 1;
                 else retry_ = PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED;
+            } else if (global) {
+                // A match that reports a start before the place where it was found (\K in a lookbehind) may
+                // end right there, having consumed nothing; the next search would find it again. Move on by
+                // one character from that place instead.
+                const size_t at = static_cast<size_t>(pcre2_get_startchar_16(data_->md));
+                if (end <= at) pos_ = at >= engineText_.size() ? engineText_.size() + 1 : nextCharUnit(at);
             }
             last_ = rc;
             return rc;
@@ -186,12 +194,17 @@ size_t Regex::matchEnd() const {
     return static_cast<size_t>(std::max(ov[0], ov[1]));
 }
 
-SString Regex::group(int k) const {
-    if (k < 0 || k >= last_) return SString();
+u16view Regex::groupView(int k) const {
+    if (k < 0 || k >= last_) return {};
     const PCRE2_SIZE* ov = pcre2_get_ovector_pointer_16(data_->md);
     const PCRE2_SIZE s = ov[2 * k], e = ov[2 * k + 1];
-    if (s == PCRE2_UNSET || e == PCRE2_UNSET || e <= s || e > subject_.size()) return SString();
-    return SString(subject_.data() + s, e - s);
+    if (s == PCRE2_UNSET || e == PCRE2_UNSET || e <= s || e > subject_.size()) return {};
+    return subject_.substr(s, e - s);
+}
+
+SString Regex::group(int k) const {
+    const u16view g = groupView(k);
+    return SString(g.data(), g.size());
 }
 
 bool regexSearch(u16view pattern, u16view subject, bool* compiled) {
@@ -225,6 +238,13 @@ void collectGroups(const Regex& re, int rc, std::vector<SString>& out) {
 int compileFailed(Engine& e, const Regex& re) {
     e.setError(2);
     e.setExtended(static_cast<int32_t>(std::min<int64_t>(re.errorPosition(), INT32_MAX)));
+    return 0;
+}
+
+// More matches than an array can hold: 0 and @error 3.
+int tooManyMatches(Engine& e, Variant& result) {
+    e.setError(3);
+    result.setInt32(0);
     return 0;
 }
 
@@ -272,6 +292,7 @@ int bi_STRINGREGEXP(Engine& e, Args& a, Variant& result) {
         for (int rc; (rc = re.step(true)) > 0;) {
             any = true;
             collectGroups(re, rc, items);
+            if (items.size() > kMaxElements) return tooManyMatches(e, result);
         }
         if (!any) {
             e.setError(1);
@@ -287,6 +308,7 @@ int bi_STRINGREGEXP(Engine& e, Args& a, Variant& result) {
         items.reserve(static_cast<size_t>(rc));
         for (int k = 0; k < rc; ++k) items.push_back(re.group(k));
         matches.push_back(stringArray(items));
+        if (matches.size() > kMaxElements) return tooManyMatches(e, result);
     }
     if (matches.empty()) {
         e.setError(1);
@@ -364,8 +386,7 @@ public:
             if (p.group < 0) {
                 out.append(p.text);
             } else {
-                const SString g = re.group(p.group);
-                out.append(g.data(), g.size());
+                out.append(re.groupView(p.group));
             }
         }
     }

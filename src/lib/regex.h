@@ -43,6 +43,7 @@ public:
     size_t matchStart() const;
     size_t matchEnd() const;
     SString group(int k) const;
+    u16view groupView(int k) const;  // valid while the subject is
     // Character position (0-based) of a code-unit offset at or after the last one asked for.
     int64_t charOffset(size_t unit);
 

@@ -227,18 +227,22 @@ ptrdiff_t findText(u16view text, u16view sub, CaseMode mode, int64_t occurrence,
             i += m;
         }
     }
-    // Leftwards: the |occurrence|-th match counted from the right, ending at or before position start.
-    const int64_t want = -occurrence;
+    // Leftwards: the |occurrence|-th match counted from the right, ending at or before position start. A
+    // count limits the number of candidates looked at; a jump over a match is one step, not m candidates.
+    const int64_t want = occurrence == INT64_MIN ? INT64_MAX : -occurrence;
     int64_t first = (start <= 0 || start - 1 >= len) ? len - m : start - m;
     if (first < 0) return -1;
-    const ptrdiff_t lowest = count >= 0 ? static_cast<ptrdiff_t>(std::max<int64_t>(first - count + 1, 0)) : 0;
+    int64_t candidates = count >= 0 ? count : INT64_MAX;
     ptrdiff_t i = static_cast<ptrdiff_t>(first);
-    for (int64_t found = 0;;) {
-        i = f.prev(i, lowest);
-        if (i < 0) return -1;
-        if (++found == want) return i;
-        i -= m;
+    for (int64_t found = 0; candidates > 0 && i >= 0;) {
+        const ptrdiff_t lowest = static_cast<ptrdiff_t>(std::max<int64_t>(i - candidates + 1, 0));
+        const ptrdiff_t p = f.prev(i, lowest);
+        if (p < 0) return -1;
+        candidates -= i - p + 1;
+        if (++found == want) return p;
+        i = p - m;
     }
+    return -1;
 }
 
 // ---- length, slicing, case ---------------------------------------------------------------------------------
@@ -458,13 +462,19 @@ int bi_STRINGSPLIT(Engine& e, Args& a, Variant& result) {
 
     // Piece boundaries: piece k runs from starts[k] to ends[k].
     std::vector<std::pair<size_t, size_t>> pieces;
+    // More pieces than an array can hold: "" and @error 3.
+    auto tooMany = [&] { return pieces.size() + base > kMaxElements; };
     if (delims.empty()) {
+        if (text.size() + base > kMaxElements) return failString(e, result, 3);
         pieces.reserve(text.size());
         for (size_t i = 0; i < text.size(); ++i) pieces.emplace_back(i, i + 1);
     } else if (wholeSeparator) {
         const size_t m = delims.size();
         size_t from = 0;
-        for (size_t p; (p = text.find(delims.view(), from)) != u16view::npos; from = p + m) pieces.emplace_back(from, p);
+        for (size_t p; (p = text.find(delims.view(), from)) != u16view::npos; from = p + m) {
+            pieces.emplace_back(from, p);
+            if (tooMany()) return failString(e, result, 3);
+        }
         if (pieces.empty()) return whole(1);
         pieces.emplace_back(from, text.size());
     } else {
@@ -481,11 +491,12 @@ int bi_STRINGSPLIT(Engine& e, Args& a, Variant& result) {
             if (isSep(text[i])) {
                 pieces.emplace_back(from, i);
                 from = i + 1;
+                if (tooMany()) return failString(e, result, 3);
             }
         if (pieces.empty()) return whole(1);
         pieces.emplace_back(from, text.size());
     }
-    if (pieces.size() + base > kMaxElements) return failString(e, result, 3);
+    if (tooMany()) return failString(e, result, 3);
 
     Variant arr = newArray(pieces.size() + base);
     ArrayData* d = arr.rawArray();
@@ -547,8 +558,60 @@ size_t readSpec(u16view p, size_t i, FormatSpec& spec) {
     return 0;
 }
 
+// Numbers take at most 512 digits of precision, as the system's C formatter allows.
+constexpr int64_t kMaxNumberPrecision = 512;
+// What a single conversion may write.
+constexpr size_t kMaxConversion = 65535;
+
+// d, i, o, u, x and X by the C rules, on the low 32 bits of the value's integer form ("h": 16 bits). Done
+// here rather than by the C runtime: some runtimes' wide formatters overrun their own buffer for integers
+// with a precision, or with "#" and "0" together.
+void formatInteger(const FormatSpec& spec, const Variant& value, std::u16string& out) {
+    const uint32_t raw = static_cast<uint32_t>(value.toInt64());
+    const bool isSigned = spec.conv == u'd' || spec.conv == u'i';
+    const bool shortInt = spec.size == u'h';
+    bool negative = false;
+    uint32_t mag;
+    if (isSigned) {
+        const int32_t v = shortInt ? static_cast<int16_t>(raw) : static_cast<int32_t>(raw);
+        negative = v < 0;
+        mag = negative ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    } else {
+        mag = shortInt ? static_cast<uint16_t>(raw) : raw;
+    }
+    const unsigned base = spec.conv == u'o' ? 8 : (spec.conv == u'x' || spec.conv == u'X') ? 16 : 10;
+    const char* digitSet = spec.conv == u'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    char16_t digits[16];
+    size_t nd = 0;
+    for (uint32_t m = mag; m; m /= base) digits[nd++] = static_cast<char16_t>(digitSet[m % base]);
+    // At least precision digits (1 when none is given; none at all for 0 with precision 0).
+    const size_t precision = spec.precision < 0 ? 1 : static_cast<size_t>(std::min(spec.precision, kMaxNumberPrecision));
+    size_t zeros = precision > nd ? precision - nd : 0;
+    if (spec.flag == u'#' && base == 8 && zeros == 0 && (nd == 0 || digits[nd - 1] != u'0')) zeros = 1;
+
+    char16_t prefix[2];
+    size_t np = 0;
+    if (negative) prefix[np++] = u'-';
+    else if (isSigned && (spec.flag == u'+' || spec.flag == u' ')) prefix[np++] = spec.flag;
+    if (spec.flag == u'#' && base == 16 && mag != 0) {
+        prefix[np++] = u'0';
+        prefix[np++] = spec.conv;
+    }
+    const size_t body = np + zeros + nd;
+    const size_t width = spec.width > 0 ? std::min(static_cast<size_t>(spec.width), kMaxConversion) : 0;
+    const size_t pad = width > body ? width - body : 0;
+    const bool zeroPad = spec.flag == u'0' && spec.precision < 0;
+    if (pad && !zeroPad && spec.flag != u'-') out.append(pad, u' ');
+    out.append(prefix, np);
+    if (pad && zeroPad) out.append(pad, u'0');
+    out.append(zeros, u'0');
+    for (size_t k = nd; k > 0; --k) out.push_back(digits[k - 1]);
+    if (pad && spec.flag == u'-') out.append(pad, u' ');
+}
+
 // Formats one value with the C runtime's wide formatter; at most 65535 characters.
 void formatOne(const FormatSpec& spec, const Variant& value, std::u16string& out) {
+    if (isIn(spec.conv, "diouxX")) return formatInteger(spec, value, out);
     wchar_t fmt[48];
     size_t n = 0;
     fmt[n++] = L'%';
@@ -563,19 +626,13 @@ void formatOne(const FormatSpec& spec, const Variant& value, std::u16string& out
     if (spec.width >= 0) number(spec.width);
     if (spec.precision >= 0) {
         fmt[n++] = L'.';
-        number(spec.precision);
+        number(spec.conv == u's' ? spec.precision : std::min(spec.precision, kMaxNumberPrecision));
     }
-    const bool isInteger = isIn(spec.conv, "diouxX");
-    if (isInteger && spec.size == u'h') fmt[n++] = L'h';  // long and "L" are the plain 32-bit integer here
-    fmt[n++] = static_cast<wchar_t>(spec.conv);
+    fmt[n++] = static_cast<wchar_t>(spec.conv);  // the size letter means nothing for doubles and strings
     fmt[n] = 0;
 
     std::u16string str;  // keeps a %s argument alive while formatting
     auto run = [&](wchar_t* buf, size_t cap) -> int {
-        if (isInteger) {
-            int32_t v = static_cast<int32_t>(static_cast<uint32_t>(value.toInt64()));
-            return _snwprintf(buf, cap, fmt, v);
-        }
         if (spec.conv == u's') return _snwprintf(buf, cap, fmt, reinterpret_cast<const wchar_t*>(str.c_str()));
         return _snwprintf(buf, cap, fmt, value.toDouble());
     };
@@ -750,7 +807,7 @@ int bi_STRING(Engine&, Args& a, Variant& result) {
 
 // ---- ASCII arrays -------------------------------------------------------------------------------------------
 
-int bi_STRINGTOASCIIARRAY(Engine&, Args& a, Variant& result) {
+int bi_STRINGTOASCIIARRAY(Engine& e, Args& a, Variant& result) {
     const SString& s = a.str(0);
     const int64_t len = static_cast<int64_t>(s.size());
     int64_t end = a.given(2) ? a.int64(2) : len;
@@ -769,12 +826,14 @@ int bi_STRINGTOASCIIARRAY(Engine&, Args& a, Variant& result) {
     const int32_t encoding = a.int32Or(3, 0);
     if (encoding == 1 || encoding == 2) {
         const std::string bytes = encoding == 1 ? enc::toAnsi(range) : enc::toUtf8(range);
+        if (bytes.size() > kMaxElements) return failString(e, result, 3);  // more than an array can hold
         Variant arr = newArray(bytes.size());
         for (size_t i = 0; i < bytes.size(); ++i)
             arr.rawArray()->at(static_cast<uint32_t>(i)) = Variant::int32(static_cast<unsigned char>(bytes[i]));
         result = std::move(arr);
         return 0;
     }
+    if (range.size() > kMaxElements) return failString(e, result, 3);
     Variant arr = newArray(range.size());
     for (size_t i = 0; i < range.size(); ++i) arr.rawArray()->at(static_cast<uint32_t>(i)) = Variant::int32(range[i]);
     result = std::move(arr);
