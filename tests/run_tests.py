@@ -20,8 +20,10 @@ Directives, each on a comment line of its own anywhere in the script:
     ; stdin-none:           the runtime gets no standard-input handle at all
     ; codepage: 1252        LC_ALL=en_US.UTF-8 and output decoded as cp1252 (default: zh_CN.UTF-8 and GBK, 936)
     ; timeout: S            seconds before the test is killed and failed (default 20)
-    ; close-window: TITLE   wait for a visible top-level window named TITLE and close it (Return, then
-                            harder); the test fails when none appears
+    ; close-window: TITLE   wait for a visible top-level window named TITLE and close it (the close key, then
+                            Escape, then harder); the test fails when none appears
+    ; close-key: KEY        the key sent first to close windows (an xdotool key name; default Return, which
+                            presses a dialog's default button; Escape cancels)
     ; skip: REASON          report the test as skipped
     ; setup: COMMAND        a bash command run first, in the test's folder, with the Wine environment of the
                             run; the test fails when it fails. Its {dir}, {script}, {tmp}, {exe}, {exedir} are
@@ -61,8 +63,8 @@ CODEPAGES = {  # code page -> (LC_ALL, Python codec)
     936: ("zh_CN.UTF-8", "gbk"),
     1252: ("en_US.UTF-8", "cp1252"),
 }
-DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|skip|setup|"
-                       r"program)\s*:(.*)$",
+DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|close-key|"
+                       r"skip|setup|program)\s*:(.*)$",
                        re.IGNORECASE)
 
 
@@ -81,6 +83,7 @@ class Test:
     codepage: int = 936
     timeout: float = DEFAULT_TIMEOUT
     close_windows: list = field(default_factory=list)
+    close_key: str = "Return"  # the key that closes them first
     skip: str = None
     setup: list = field(default_factory=list)  # bash commands run before the test
     program: str = None      # run this instead of the runtime
@@ -139,6 +142,8 @@ def parse_test(path):
                 t.timeout = float(value.strip())
             elif key == "close-window":
                 t.close_windows.append(value.strip())
+            elif key == "close-key":
+                t.close_key = value.strip() or "Return"
             elif key == "skip":
                 t.skip = value.strip() or "skipped"
             elif key == "setup":
@@ -330,8 +335,10 @@ def kill_group(pgid):
         pass
 
 
-def close_window(title, env, pgid, deadline, stop):
-    """Waits for a visible top-level window named `title` and closes it; returns an error text or None."""
+def close_window(title, key, env, pgid, deadline, stop):
+    """Watches, for the whole life of a test, for a visible top-level window named `title` and closes it:
+    first `key` sent to it, then Escape, then the same with the window focused, then the window destroyed,
+    one step every two seconds while it stays. Returns an error text when no such window ever appeared."""
     pattern = "^" + re.sub(r"([][.^$*+?(){}|\\])", r"\\\1", title) + "$"
     xenv = dict(env, LC_ALL="C.UTF-8")
 
@@ -354,23 +361,26 @@ def close_window(title, env, pgid, deadline, stop):
                 pass
         return own or ids
 
+    keys = [key] if key == "Escape" else [key, "Escape"]
+    steps = [("key", "--window", "{w}", k) for k in keys]
+    steps += [("windowfocus", "--sync", "{w}", "key", "--clearmodifiers", k) for k in keys]
+    steps.append(("windowclose", "{w}"))
+    seen = False
+    step = 0
+    next_step = 0.0
+    # The window may vanish for a moment (a dialog that navigates) or come back: the watch goes on until the
+    # test's program ends.
     while time.monotonic() < deadline and not stop.is_set():
         ids = find()
         if ids:
-            wid = ids[0]
-            # Return answers a message box; Escape cancels a dialog whose default button needs input first.
-            for attempt in (("key", "--window", wid, "Return"),
-                            ("key", "--window", wid, "Escape"),
-                            ("windowfocus", "--sync", wid, "key", "--clearmodifiers", "Return"),
-                            ("windowclose", wid)):
-                xdo(*attempt)
-                for _ in range(20):
-                    if wid not in find():
-                        return None
-                    time.sleep(0.1)
-            return f"window '{title}' did not close"
-        time.sleep(0.1)
-    return f"no window '{title}' appeared"
+            seen = True
+            now = time.monotonic()
+            if now >= next_step and step < len(steps):
+                xdo(*(a.replace("{w}", ids[0]) for a in steps[step]))
+                step += 1
+                next_step = now + 2.0
+        stop.wait(0.1)
+    return None if seen else f"no window '{title}' appeared"
 
 
 def run_setup(t, cmd, env, exe, scratch):
@@ -439,7 +449,7 @@ class Runner:
         for title in t.close_windows:
             holder = {}
             th = threading.Thread(target=lambda h=holder, ti=title: h.setdefault(
-                "err", close_window(ti, env, proc.pid, deadline, stop_watch)), daemon=True)
+                "err", close_window(ti, t.close_key, env, proc.pid, deadline, stop_watch)), daemon=True)
             th.start()
             watchers.append((th, holder))
 
