@@ -7,10 +7,12 @@
 // and tray layers a turn for one event each; then either run the next line or, in a wait level, test the
 // wait and sleep up to 10 ms. Event functions thus always run between two lines, never inside one.
 //
-// Sweeping the queue costs tens of microseconds under some systems, far more than a simple line, so while
-// lines run the queue is swept only when 10 ms have passed since the last sweep (GetTickCount is nearly
-// free); the window system still gets an answer within that time. Waits, pauses and event-serving
-// built-ins sweep on every turn. Likewise the Adlib timers are looked at once per millisecond tick.
+// Sweeping the queue costs tens of microseconds under some systems, far more than a simple line, and even
+// the checks for pending work add up over millions of lines. So while lines run, the serving step is taken
+// only when the millisecond tick (GetTickCount, nearly free) has moved, and the queue is swept only when
+// 10 ms have passed since the last sweep: the window system still gets an answer within that time, and
+// hot keys, Adlib functions and events still run between two lines. Waits, pauses and event-serving
+// built-ins sweep on every turn.
 #include "host/runloop.h"
 
 #include <mmsystem.h>
@@ -32,7 +34,7 @@ constexpr DWORD kPumpIntervalMs = 10;  // longest time between two sweeps of the
 constexpr DWORD kIdleMs = 10;          // longest sleep of a waiting or paused level
 
 DWORD g_lastPump = 0;
-DWORD g_lastAdlibTick = 0;
+DWORD g_lastServeTick = 0;  // tick of the last serving step
 bool g_exitSequenceDone = false;
 HWND g_mainHwnd = nullptr;  // the window of the class that the procedure serves (the first one created)
 
@@ -89,81 +91,95 @@ void shutdownRuntime() {
         if (fn) fn();
 }
 
-// One level of the loop: runs lines from firstLine, or, with a wait, serves the loop until it is over.
-// Returns 0, or 1 when the nesting limit was hit or a line was abandoned after an error.
-int runLevelImpl(int firstLine, const Wait* wait, WaitResult* waitResult) {
+enum class Served { Nothing, Worked, Stop };
+
+// The work of one iteration before its line or wait step: messages, exit request, then at most one of a
+// queued hot key, the pause, the due Adlib functions, one GUI, object or tray event.
+[[gnu::noinline]] Served serve(bool waiting, DWORD tick) {
+    RunState& rs = runState();
+    if (!rs.callbackRunning && (!rs.objectCall || waiting)) {
+        if (waiting || rs.paused || tick - g_lastPump >= kPumpIntervalMs) sweepQueue();
+    }
+    if (rs.quit) return Served::Stop;
+    if (rs.exitRequest) {
+        rs.exitRequest = 0;
+        rs.paused = 0;
+        rs.stopping = 1;
+    }
+    if (rs.stopping) return Served::Stop;
+    if (loop::hotKeyQueued()) {
+        loop::serveHotKey();
+        return Served::Worked;
+    }
+    if (rs.paused && !rs.callbackRunning) {
+        idle(kIdleMs, nullptr);
+        return Served::Worked;
+    }
+    if (loop::adlibRegistered() && loop::adlibPass()) return Served::Worked;
+    const LoopHooks& hooks = loopHooks();
+    if (hooks.guiEvent && hooks.guiEvent()) return Served::Worked;
+    if (hooks.objectEvent && hooks.objectEvent()) return Served::Worked;
+    if (hooks.trayEvent && hooks.trayEvent()) return Served::Worked;
+    return Served::Nothing;
+}
+
+// One step of a wait level: true when the wait is over (result stored).
+[[gnu::noinline]] bool waitStep(const Wait& w, DWORD start, WaitResult& result) {
+    if ((w.handle && WaitForSingleObject(w.handle, 0) == WAIT_OBJECT_0) || (w.poll && w.poll(w.ctx))) {
+        result = WaitResult::Done;
+        return true;
+    }
+    DWORD sleepMs = kIdleMs;
+    if (w.timeoutMs) {
+        DWORD spent = timeGetTime() - start;
+        if (spent >= w.timeoutMs) {
+            result = WaitResult::TimedOut;
+            return true;
+        }
+        sleepMs = std::min<DWORD>(sleepMs, w.timeoutMs - spent);
+    }
+    sleepMs = std::min<DWORD>(sleepMs, loop::adlibMsUntilDue());
+    idle(sleepMs, w.handle);
+    return false;
+}
+
+// Enters a level; false (error 154 reported) when the nesting limit is reached.
+bool enter(Engine& e, Level& level, int firstLine) {
+    if (e.nesting() >= kMaxNesting) {
+        runState().suppress = 0;  // shown even inside EXECUTE
+        reportRuntimeError(err::Recursion, -1);
+        return false;
+    }
+    e.enterLevel(level, firstLine);
+    return true;
+}
+
+// A level that runs lines from firstLine. Returns 0, or 1 when the nesting limit was hit or a line was
+// abandoned after an error.
+//
+// The serving step is taken when the millisecond tick has moved since the last one, and again right after
+// any step that did work (so pending events are drained before the next line; g_lastServeTick is then
+// set to a value no tick can have). In between, a line costs one GetTickCount and one comparison.
+int runLines(int firstLine) {
     Engine& e = engine();
     RunState& rs = runState();
-    if (e.nesting() >= kMaxNesting) {
-        rs.suppress = 0;  // shown even inside EXECUTE
-        reportRuntimeError(err::Recursion, -1);
-        return 1;
-    }
     Level level;
-    e.enterLevel(level, firstLine);
+    if (!enter(e, level, firstLine)) return 1;
     const bool outermost = e.nesting() == 1;
     if (outermost) loop::callStartFunctions();
 
     const int count = lineCount();
-    const DWORD waitStart = wait ? timeGetTime() : 0;
-    LoopHooks& hooks = loopHooks();
-    while (!level.returnFlag && !rs.quit) {
-        // Messages.
-        const bool idling = wait || rs.paused;
-        if (!rs.callbackRunning && (!rs.objectCall || wait)) {
-            if (idling || GetTickCount() - g_lastPump >= kPumpIntervalMs) {
-                sweepQueue();
-                if (rs.quit) break;
+    while (!level.returnFlag && !rs.stopping) {
+        const DWORD tick = GetTickCount();
+        if (tick != g_lastServeTick) {
+            g_lastServeTick = tick;
+            Served s = serve(false, tick);
+            if (s == Served::Stop) break;
+            if (s == Served::Worked) {
+                g_lastServeTick = tick ^ 0x80000000u;  // serve again at once
+                continue;
             }
         }
-        if (rs.exitRequest) {
-            rs.exitRequest = 0;
-            rs.paused = 0;
-            rs.stopping = 1;
-        }
-        if (rs.stopping) break;
-
-        // Pending work, at most one kind per turn.
-        if (loop::hotKeyQueued()) {
-            loop::serveHotKey();
-            continue;
-        }
-        if (rs.paused && !rs.callbackRunning) {
-            idle(kIdleMs, nullptr);
-            continue;
-        }
-        if (loop::adlibRegistered()) {
-            DWORD tick = GetTickCount();
-            if (wait || tick != g_lastAdlibTick) {
-                g_lastAdlibTick = tick;
-                if (loop::adlibPass()) continue;
-            }
-        }
-        if (hooks.guiEvent && hooks.guiEvent()) continue;
-        if (hooks.objectEvent && hooks.objectEvent()) continue;
-        if (hooks.trayEvent && hooks.trayEvent()) continue;
-
-        if (wait) {
-            if ((wait->handle && WaitForSingleObject(wait->handle, 0) == WAIT_OBJECT_0) ||
-                (wait->poll && wait->poll(wait->ctx))) {
-                *waitResult = WaitResult::Done;
-                break;
-            }
-            DWORD sleepMs = kIdleMs;
-            if (wait->timeoutMs) {
-                DWORD spent = timeGetTime() - waitStart;
-                if (spent >= wait->timeoutMs) {
-                    *waitResult = WaitResult::TimedOut;
-                    break;
-                }
-                sleepMs = std::min<DWORD>(sleepMs, wait->timeoutMs - spent);
-            }
-            sleepMs = std::min<DWORD>(sleepMs, loop::adlibMsUntilDue());
-            idle(sleepMs, wait->handle);
-            continue;
-        }
-
-        // The next line.
         const int n = level.nextLine++;
         if (n < 1 || n > count) {
             rs.stopping = 1;  // ran past the last line
@@ -178,6 +194,24 @@ int runLevelImpl(int firstLine, const Wait* wait, WaitResult* waitResult) {
     e.leaveLevel(level);
     if (outermost) finishRun();
     return level.failed ? 1 : 0;
+}
+
+// A level that runs no lines: it serves the loop on every turn until the wait is over.
+WaitResult runWaitLevel(const Wait& w) {
+    Engine& e = engine();
+    RunState& rs = runState();
+    Level level;
+    if (!enter(e, level, 0)) return WaitResult::Stopped;
+    const DWORD start = timeGetTime();
+    WaitResult result = WaitResult::Stopped;
+    while (!level.returnFlag && !rs.stopping) {
+        Served s = serve(true, GetTickCount());
+        if (s == Served::Stop) break;
+        if (s == Served::Worked) continue;
+        if (waitStep(w, start, result)) break;
+    }
+    e.leaveLevel(level);
+    return rs.stopping || rs.quit ? WaitResult::Stopped : result;
 }
 
 }  // namespace
@@ -197,14 +231,9 @@ bool addShutdownHook(void (*fn)()) {
     return false;
 }
 
-int runLevel(int firstLine) { return runLevelImpl(firstLine, nullptr, nullptr); }
+int runLevel(int firstLine) { return runLines(firstLine); }
 
-WaitResult runWait(const Wait& w) {
-    WaitResult r = WaitResult::Stopped;
-    runLevelImpl(0, &w, &r);
-    if (runState().stopping || runState().quit) return WaitResult::Stopped;
-    return r;
-}
+WaitResult runWait(const Wait& w) { return runWaitLevel(w); }
 
 void pumpMessages() {
     if (!runState().callbackRunning) sweepQueue();
@@ -246,6 +275,7 @@ void runExitSequence() {
 void runScript() {
     runState().stopping = 0;
     g_lastPump = GetTickCount() - kPumpIntervalMs;  // the first line sweeps the queue
+    g_lastServeTick = g_lastPump ^ 0x80000000u;
     runLevel(1);
     shutdownRuntime();
 }
