@@ -260,9 +260,9 @@ constexpr std::array<MacroName, kMacroCount> kSorted = [] {
 }();
 
 const MacroName* findMacro(u16view name) {
-    auto it = std::lower_bound(kSorted.begin(), kSorted.end(), name,
-                               [](const MacroName& m, u16view n) { return m.name < n; });
-    return (it != kSorted.end() && it->name == name) ? &*it : nullptr;
+    auto found = std::lower_bound(kSorted.begin(), kSorted.end(), name,
+                                  [](const MacroName& m, u16view n) { return m.name < n; });
+    return (found != kSorted.end() && found->name == name) ? &*found : nullptr;
 }
 
 // ---- helpers ------------------------------------------------------------------------------------------

@@ -172,12 +172,12 @@ int bi_ONTARVEXEXITREGISTER(Engine& e, Args& a, Variant& r) {
 
 int bi_ONTARVEXEXITUNREGISTER(Engine& e, Args& a, Variant& r) {
     SString name = upper(a.str(0));
-    auto it = std::find(g_exitFunctions.begin(), g_exitFunctions.end(), name);
-    if (e.findUserFunction(name.view()) < 0 || it == g_exitFunctions.end()) {
+    auto found = std::find(g_exitFunctions.begin(), g_exitFunctions.end(), name);
+    if (e.findUserFunction(name.view()) < 0 || found == g_exitFunctions.end()) {
         r.setInt32(0);
         return 0;
     }
-    g_exitFunctions.erase(it);
+    g_exitFunctions.erase(found);
     return 0;
 }
 
