@@ -516,6 +516,7 @@ namespace {
 //   %[-+ 0#]?([0-9]*|\*)?(\.[0-9]*|\.\*)?[hlL]?[diouxXeEfgGs]
 struct FormatSpec {
     char16_t flag = 0;
+    bool zero = false;       // the width starts with 0, which the C formatter reads as the flag "0"
     int64_t width = -1;      // -1: none ("*" counts as none)
     int64_t precision = -1;  // -1: none; "." alone is 0
     char16_t size = 0;       // h, l, L or 0
@@ -543,6 +544,7 @@ size_t readSpec(u16view p, size_t i, FormatSpec& spec) {
     if (j < p.size() && p[j] == u'*') {
         ++j;
     } else if (j < p.size() && p[j] >= u'0' && p[j] <= u'9') {
+        spec.zero = p[j] == u'0';
         digits(spec.width);
     }
     if (j < p.size() && p[j] == u'.') {
@@ -600,7 +602,7 @@ void formatInteger(const FormatSpec& spec, const Variant& value, std::u16string&
     const size_t body = np + zeros + nd;
     const size_t width = spec.width > 0 ? std::min(static_cast<size_t>(spec.width), kMaxConversion) : 0;
     const size_t pad = width > body ? width - body : 0;
-    const bool zeroPad = spec.flag == u'0' && spec.precision < 0;
+    const bool zeroPad = (spec.flag == u'0' || spec.zero) && spec.flag != u'-' && spec.precision < 0;
     if (pad && !zeroPad && spec.flag != u'-') out.append(pad, u' ');
     out.append(prefix, np);
     if (pad && zeroPad) out.append(pad, u'0');
@@ -616,6 +618,7 @@ void formatOne(const FormatSpec& spec, const Variant& value, std::u16string& out
     size_t n = 0;
     fmt[n++] = L'%';
     if (spec.flag) fmt[n++] = static_cast<wchar_t>(spec.flag);
+    if (spec.zero) fmt[n++] = L'0';
     auto number = [&](int64_t v) {
         wchar_t digits[12];
         size_t k = 0;
@@ -846,7 +849,7 @@ int bi_STRINGFROMASCIIARRAY(Engine& e, Args& a, Variant& result) {
     // Elements along the first dimension (the others at subscript 0).
     uint64_t stride = 1;
     for (uint32_t d = 1; d < arr->ndims; ++d) stride *= arr->dims[d];
-    const int64_t size = arr->ndims ? arr->dims[0] : 0;
+    const int64_t size = arr->ndims && arr->total ? arr->dims[0] : 0;
     int64_t end = a.given(2) ? a.int64(2) : -1;
     if (end < 0 || end > size) end = size;
     int64_t start = a.given(1) ? a.int64(1) : 0;
