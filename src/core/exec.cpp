@@ -399,13 +399,28 @@ bool Exec::next(TokenLine& line, size_t pos) {
     if (!hasBlock()) return fail(err::NextNoFor, line[pos]);
     Block& b = top();
     switch (b.kind) {
-        case BlockKind::For:
-            ops::add(*b.loopVar, b.step);
+        case BlockKind::For: {
+            Variant& v = *b.loopVar;
+            if (v.is(Kind::Int32) && b.step.is(Kind::Int32) && b.limit.is(Kind::Int32)) {
+                // The common counting loop, with the same result as "+" and the test on Int32 values.
+                int64_t n = int64_t(v.rawInt32()) + b.step.rawInt32();
+                if (n >= INT32_MIN && n <= INT32_MAX) {
+                    v.setInt32(static_cast<int32_t>(n));
+                    bool more = b.negativeStep ? n >= b.limit.rawInt32() : n <= b.limit.rawInt32();
+                    if (more) {
+                        lv_.nextLine = b.startLine + 1;
+                        return true;
+                    }
+                    break;
+                }
+            }
+            ops::add(v, b.step);
             if (loopTest(b)) {
                 lv_.nextLine = b.startLine + 1;
                 return true;
             }
             break;
+        }
         case BlockKind::ForIn: {
             ArrayData* a = b.limit.rawArray();
             if (++b.index < a->total) {
