@@ -7,5 +7,6 @@
 #include "core/typetests.h"
 #include "lib/files.h"
 #include "lib/math.h"
+#include "lib/process.h"
 #include "core/core_builtins.h"
 #include "host/runloop_builtins.h"

@@ -22,9 +22,14 @@ namespace tx {
 
 struct StreamReader::Shared {
     HANDLE handle = nullptr;
+    bool ownsHandle = false;
     std::mutex lock;
     std::string buffer;
     volatile LONG state = StreamReader::Reading;
+    volatile LONG stop = 0;  // the reader is gone: the thread reads no further block
+    ~Shared() {
+        if (ownsHandle && handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
 };
 
 namespace {
@@ -34,7 +39,7 @@ DWORD WINAPI readerThread(void* param) {
     std::shared_ptr<StreamReader::Shared> s = std::move(*holder);
     delete holder;
     char block[65535];
-    for (;;) {
+    while (!s->stop) {
         DWORD got = 0;
         if (!ReadFile(s->handle, block, sizeof block, &got, nullptr) || got == 0) break;
         std::lock_guard<std::mutex> g(s->lock);
@@ -48,8 +53,9 @@ DWORD WINAPI readerThread(void* param) {
 
 }  // namespace
 
-StreamReader::StreamReader(HANDLE handle) : s_(std::make_shared<Shared>()) {
+StreamReader::StreamReader(HANDLE handle, bool ownsHandle) : s_(std::make_shared<Shared>()) {
     s_->handle = handle;
+    s_->ownsHandle = ownsHandle;
     auto* holder = new std::shared_ptr<Shared>(s_);
     thread_ = CreateThread(nullptr, 0, readerThread, holder, 0, nullptr);
     if (!thread_) {
@@ -60,7 +66,9 @@ StreamReader::StreamReader(HANDLE handle) : s_(std::make_shared<Shared>()) {
 
 StreamReader::~StreamReader() {
     if (thread_) {
-        // A read still blocked is cancelled; the thread keeps the shared part alive until it ends.
+        // A read still blocked is cancelled (and a thread between two reads stops before the next); the
+        // thread keeps the shared part, and so an owned handle, alive until it ends.
+        InterlockedExchange(&s_->stop, 1);
         if (s_->state == Reading) CancelSynchronousIo(thread_);
         CloseHandle(thread_);
     }

@@ -18,8 +18,9 @@ class StreamReader {
 public:
     enum State : int32_t { Reading = 501, Ended = 502 };
 
-    // Starts reading from handle (which the reader does not close).
-    explicit StreamReader(HANDLE handle);
+    // Starts reading from handle. An owned handle is closed once both the reader and its thread are done
+    // with it (a child's pipe); otherwise the caller keeps it open for as long as the reader exists.
+    explicit StreamReader(HANDLE handle, bool ownsHandle = false);
     ~StreamReader();
     StreamReader(const StreamReader&) = delete;
     StreamReader& operator=(const StreamReader&) = delete;
