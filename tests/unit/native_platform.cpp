@@ -23,7 +23,11 @@ void lowerCase(char16_t* s, size_t n) {
 }
 int compareLocale(u16view a, u16view b, bool) { return a.compare(b); }
 SString loadMessage(int id) { return SString::fromLatin1("MSG" + std::to_string(id)); }
-void showErrorBox(u16view text, u16view, bool) { std::fprintf(stderr, "[box] %s\n", utf16ToUtf8(text).c_str()); }
+std::string g_box;  // text of the last message box (UTF-8)
+void showErrorBox(u16view text, u16view, bool) {
+    g_box = utf16ToUtf8(text);
+    std::fprintf(stderr, "[box] %s\n", g_box.c_str());
+}
 std::string g_stdout;  // captured report output
 void writeStdout(const char* bytes, size_t n) { g_stdout.append(bytes, n); }
 
