@@ -10,3 +10,4 @@
 #include "lib/process.h"
 #include "core/core_builtins.h"
 #include "host/runloop_builtins.h"
+#include "interop/dllcall.h"
