@@ -3,7 +3,8 @@
 // Global matching follows the usual rule for empty matches: after an empty match the next attempt at the
 // same place must be non-empty and anchored there (PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED); when that
 // fails the search moves on by one character. An empty match at the very end finishes the run, so a
-// pattern that can match nothing never loops.
+// pattern that can match nothing never loops; nor does one whose \K in a lookbehind reports a start before
+// the place where it matched nothing (the search moves on by one character from there).
 //
 // The JIT is used for subjects long enough to repay compiling it; when the JIT runs out of its stack the
 // same match is run again by the interpreter, so results never depend on the JIT. Engine errors (match or

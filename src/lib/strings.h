@@ -25,8 +25,9 @@ CaseMode caseModeFrom(int64_t n);
 // -1, 0 or 1.
 int compareText(u16view a, u16view b, CaseMode mode);
 // The search of STRINGINSTR: 0-based position of the occurrence-th match of sub in text, or -1. start is the
-// 1-based first position (0: not given), count the window length (-1: not given). Matches never overlap;
-// a negative occurrence counts matches from the right.
+// 1-based first position (0: not given); count (-1: not given) is the window length to the right, or the
+// number of candidate positions looked at to the left. Matches never overlap; a negative occurrence counts
+// matches from the right.
 ptrdiff_t findText(u16view text, u16view sub, CaseMode mode, int64_t occurrence, int64_t start, int64_t count);
 
 int bi_ASC(Engine&, Args&, Variant&);
