@@ -260,9 +260,9 @@ int bi_STDINWRITE(Engine& e, Args& a, Variant& r) {
 }
 
 int bi_STDIOCLOSE(Engine&, Args& a, Variant& r) {
-    StreamRecord* rec = recordArg(a, 0);
-    if (rec) removeRecord(rec->pid);
+    const StreamRecord* rec = recordArg(a, 0);
     r.setInt32(rec ? 1 : 0);
+    if (rec) removeRecord(rec->pid);
     return 0;
 }
 
