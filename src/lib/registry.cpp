@@ -272,7 +272,7 @@ int bi_REGDELETE(Engine& e, Args& a, Variant& r) {
         return 0;
     }
     LONG rc;
-    if (a.count() > 1) {
+    if (a.given(1)) {
         rc = RegDeleteValueW(key.get(), W(a.str(1).c_str()));
         if (rc == ERROR_FILE_NOT_FOUND) {
             r.setInt32(0);
