@@ -11,3 +11,5 @@
 #include "core/core_builtins.h"
 #include "host/runloop_builtins.h"
 #include "interop/dllcall.h"
+#include "automation/windows.h"
+#include "gui/dialogs.h"

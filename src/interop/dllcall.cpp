@@ -116,12 +116,50 @@ const void* findExport(HMODULE m, const Variant& fn) {
 
 // ---- arguments ---------------------------------------------------------------------------------------
 
+// Text buffers of the two standard sizes are kept for later calls (a few of each, for nested calls):
+// allocating and releasing a 128 KiB block costs more than most calls themselves.
+constexpr size_t kWideBufferBytes = (kWideBufferUnits + 1) * sizeof(char16_t);
+constexpr size_t kPooled = 4;
+
+struct TextPool {
+    std::vector<char*> ansi, wide;
+    std::vector<char*>* listFor(size_t bytes) {
+        if (bytes == kAnsiBufferBytes) return &ansi;
+        if (bytes == kWideBufferBytes) return &wide;
+        return nullptr;
+    }
+};
+TextPool& textPool() {
+    static auto* pool = new TextPool;
+    return *pool;
+}
+
+struct TextRelease {
+    size_t bytes = 0;
+    void operator()(char* p) const {
+        std::vector<char*>* list = textPool().listFor(bytes);
+        if (list && list->size() < kPooled) list->push_back(p);
+        else delete[] p;
+    }
+};
+using TextBuffer = std::unique_ptr<char[], TextRelease>;
+
+TextBuffer takeText(size_t bytes) {
+    std::vector<char*>* list = textPool().listFor(bytes);
+    if (list && !list->empty()) {
+        char* p = list->back();
+        list->pop_back();
+        return TextBuffer(p, TextRelease{bytes});
+    }
+    return TextBuffer(new char[bytes], TextRelease{bytes});
+}
+
 // One argument: its type, its cell (what the callee gets, or what a by-reference pointer points at) and
 // the text buffer a str/wstr argument owns.
 struct CallArg {
     NativeType type;
     uint64_t cell = 0;
-    std::unique_ptr<char[]> text;
+    TextBuffer text;
     size_t textUnits = 0;  // buffer size in characters
 };
 
@@ -130,7 +168,7 @@ void prepare(CallArg& arg, const Variant& v) {
         case TypeClass::Str: {
             std::string ansi = platform::toAnsi(v.toString().view());
             size_t bytes = ansi.size() + 1 > kAnsiBufferBytes ? ansi.size() + 1 : kAnsiBufferBytes;
-            arg.text.reset(new char[bytes]);
+            arg.text = takeText(bytes);
             std::memcpy(arg.text.get(), ansi.data(), ansi.size());
             arg.text[ansi.size()] = 0;
             arg.text[bytes - 1] = 0;  // text written up to the end still ends
@@ -141,7 +179,7 @@ void prepare(CallArg& arg, const Variant& v) {
         case TypeClass::WStr: {
             const SString& s = v.toString();
             size_t units = (s.size() > kWideBufferUnits ? s.size() : kWideBufferUnits) + 1;
-            arg.text.reset(new char[units * sizeof(char16_t)]);
+            arg.text = takeText(units * sizeof(char16_t));
             auto* w = reinterpret_cast<char16_t*>(arg.text.get());
             std::memcpy(w, s.data(), s.size() * sizeof(char16_t));
             w[s.size()] = 0;
