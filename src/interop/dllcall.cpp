@@ -294,6 +294,7 @@ int bi_DLLCLOSE(Engine&, Args& a, Variant& r) {
 int bi_DLLCALL(Engine& e, Args& a, Variant& r) {
     if ((a.count() - 3) % 2 != 0) return failWith(e, r, 4);
     const int n = (a.count() - 3) / 2;
+    if (n > kMaxArgs) return failWith(e, r, 4);  // the table allows no more; kept for the fixed arrays below
 
     NativeType ret;
     Convention conv;
