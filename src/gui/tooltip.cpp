@@ -110,9 +110,9 @@ int bi_TOOLTIP(Engine&, Args& a, Variant& r) {
         SendMessageW(g_tip, TTM_TRACKACTIVATE, TRUE, lparam(ti));
     }
     if (options & kOptKeepOnMonitor) {
-        RECT tr{};
-        GetWindowRect(g_tip, &tr);
-        pt = keepOnMonitor(pt, SIZE{tr.right - tr.left, tr.bottom - tr.top});
+        // The size the tip will have with its new text (its window may still have the old one).
+        const LRESULT size = SendMessageW(g_tip, TTM_GETBUBBLESIZE, 0, lparam(ti));
+        pt = keepOnMonitor(pt, SIZE{LOWORD(size), HIWORD(size)});
     }
     SendMessageW(g_tip, TTM_TRACKPOSITION, 0, pointParam(pt.x, pt.y));
     return 0;
