@@ -95,7 +95,7 @@ int bi_TOOLTIP(Engine&, Args& a, Variant& r) {
 
     if (a.given(3) || a.given(4)) {
         const SString title = a.given(3) ? a.str(3) : SString();
-        if (SendMessageW(g_tip, TTM_SETTITLEW, static_cast<WPARAM>(a.int32Or(4, 0)),
+        if (SendMessageW(g_tip, TTM_SETTITLEW, a.given(4) ? static_cast<WPARAM>(a[4].toPtr()) : 0,
                          reinterpret_cast<LPARAM>(title.c_str())))
             SendMessageW(g_tip, TTM_UPDATE, 0, 0);
         else

@@ -33,6 +33,8 @@ int bi_SOUNDPLAY(Engine&, Args& a, Variant&) {
     if (mci(L"status PlayMe mode", mode, 64) || mode[0]) mci(L"close PlayMe");
     const SString& file = a.str(0);
     if (file.empty()) return 0;
+    // No file name holds a double quote; one here could only end the quoted name and add commands.
+    if (file.view().find(u'"') != u16view::npos) return 0;
     std::wstring open = L"open \"";
     open.append(W(file.c_str()), file.size());
     open += L"\" alias PlayMe";
