@@ -21,6 +21,7 @@
 
 #include "core/errors.h"
 #include "core/interp.h"
+#include "env/macro_feeds.h"
 #include "host/hooks.h"
 #include "host/startup.h"
 #include "lib/files.h"
@@ -264,8 +265,8 @@ void runExitSequence() {
     g_exitSequenceDone = true;
     Engine& e = engine();
     RunState& rs = runState();
-    e.declare(u"@EXITCODE", Scope::Global, 0, Variant::int32(rs.exitCode));
-    e.declare(u"@EXITMETHOD", Scope::Global, 0, Variant::int32(e.exitMethod));
+    publishEventMacro(e, u"EXITCODE", Variant::int32(rs.exitCode));
+    publishEventMacro(e, u"EXITMETHOD", Variant::int32(e.exitMethod));
     rs.paused = 0;
     rs.stopping = 0;  // so that the exit functions can run
     loop::callExitFunctions();
