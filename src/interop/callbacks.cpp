@@ -279,7 +279,7 @@ int bi_DLLCALLBACKREGISTER(Engine& e, Args& a, Variant& r) {
         if (p.byRef || p.isConst || p.defaultPos >= 0) return failWith(e, r, 3);
 
     Convention conv;
-    if (!native::parseReturnSpec(a.str(1).view(), rec->ret, conv)) return failWith(e, r, 1);
+    if (!native::parseReturnType(a.str(1).view(), rec->ret, conv)) return failWith(e, r, 1);
     if (!parseParams(a.str(2).view(), rec->params)) return failWith(e, r, 2);
     // The function takes the leading arguments; it cannot take more than the caller passes.
     if (f.maxArgs > static_cast<int>(rec->params.size())) return failWith(e, r, 3);

@@ -298,7 +298,7 @@ int bi_DLLCALL(Engine& e, Args& a, Variant& r) {
 
     NativeType ret;
     Convention conv;
-    if (!native::parseReturnSpec(a.str(1).view(), ret, conv)) return failWith(e, r, 2);
+    if (!native::parseReturnType(a.str(1).view(), ret, conv)) return failWith(e, r, 2);
     CallArg args[kMaxArgs];
     for (int i = 0; i < n; ++i)
         if (!native::parseType(a.str(3 + 2 * i).view(), false, args[i].type)) return failWith(e, r, 1);

@@ -74,16 +74,16 @@ bool parseType(u16view name, bool allowNone, NativeType& out) {
     return false;
 }
 
-bool parseReturnSpec(u16view spec, NativeType& type, Convention& conv) {
+bool parseReturnType(u16view text, NativeType& type, Convention& conv) {
     conv = Convention::Stdcall;
-    size_t colon = spec.find(u':');
+    size_t colon = text.find(u':');
     if (colon != u16view::npos) {
-        u16view c = spec.substr(colon + 1);
+        u16view c = text.substr(colon + 1);
         if (sameWord(c, "cdecl")) conv = Convention::Cdecl;
         else if (!sameWord(c, "winapi") && !sameWord(c, "stdcall")) return false;
-        spec = spec.substr(0, colon);
+        text = text.substr(0, colon);
     }
-    return parseType(spec, true, type);
+    return parseType(text, true, type);
 }
 
 uint64_t toCell(TypeClass cls, const Variant& v) {

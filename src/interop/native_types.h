@@ -1,5 +1,5 @@
-// Native types of DLL calls and callbacks: the type-name table, the "type[:convention]" return
-// specification, and the conversions between script values and the raw 64-bit cells that hold native
+// Native types of DLL calls and callbacks: the type-name table, the "type[:convention]" text of
+// a return type, and the conversions between script values and the raw 64-bit cells that hold native
 // arguments and results. DLLCALL and DLLCALLBACKREGISTER share all of it, so a callback's parameters
 // reach the script exactly as DLLCALL's results do.
 //
@@ -49,9 +49,9 @@ enum class Convention : uint8_t { Stdcall, Cdecl };
 // "none" is accepted only when allowNone; "none*" never.
 bool parseType(u16view name, bool allowNone, NativeType& out);
 
-// Parses a return specification "type[:convention]" ("cdecl", "winapi" or "stdcall"; stdcall when
+// Parses a return type "type[:convention]" ("cdecl", "winapi" or "stdcall"; stdcall when
 // absent). False when the type or the convention is unknown.
-bool parseReturnSpec(u16view spec, NativeType& type, Convention& conv);
+bool parseReturnType(u16view text, NativeType& type, Convention& conv);
 
 // Bytes the value takes among the arguments on the 32-bit stack: 8 for a double or 64-bit integer passed
 // by value, 4 for everything else. (On x86_64 every argument takes one 8-byte slot.)
