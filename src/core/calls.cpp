@@ -142,6 +142,8 @@ bool callBuiltinAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
         out.setInt32(0);
         return true;
     }
+    if (g_heldOutput.flush && entry.handler != g_heldOutput.keep[0] && entry.handler != g_heldOutput.keep[1])
+        g_heldOutput.flush();
     Args a{args.data(), n};
     if (entry.handler(e, a, out) != 0) return false;
     return !e.rs.stopping;
@@ -299,6 +301,7 @@ bool callUserAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
         if (!evaluateArgs(e, line, p, close, args)) return false;
         int r = 0;
         if (g_pluginCall) {
+            releaseHeldOutput();
             int32_t error = 0;
             Variant extended;
             r = g_pluginCall(name.str.view(), args.data(), args.size(), out, error, extended);

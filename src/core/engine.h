@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "core/builtins.h"
 #include "core/errors.h"
 #include "core/sstring.h"
 #include "core/tokens.h"
@@ -192,6 +193,20 @@ ObjectHooks& objectHooks();
 using PluginCallHook = int (*)(u16view upperName, Variant* args, int n, Variant& result, int32_t& error,
                                Variant& extended);
 extern PluginCallHook g_pluginCall;
+
+// Output a layer holds back to save system calls (the file layer's write buffer). While flush is set, it
+// is called before every built-in call except those of the writers named in keep (they add to what is
+// held, or flush it themselves when that would reorder anything), before every object or plug-in call,
+// and when a script error is reported; the run loop calls it when it pumps messages and at the end of
+// the run. Whoever holds output sets flush, and clears it once nothing is held.
+struct HeldOutput {
+    void (*flush)() = nullptr;
+    BuiltinFn keep[2] = {};
+};
+extern HeldOutput g_heldOutput;
+inline void releaseHeldOutput() {
+    if (g_heldOutput.flush) g_heldOutput.flush();
+}
 
 class Engine {
 public:

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/engine.h"
 #include "core/platform.h"
 #include "core/script_store.h"
 
@@ -176,8 +177,17 @@ bool runtimeReport(int messageId, int column, const char16_t* detail, bool detai
 
 }  // namespace
 
-bool reportRuntimeError(int messageId, int column) { return runtimeReport(messageId, column, nullptr, false); }
+// Defined with the reports, which release it before they show anything (a box may stay up for long).
+HeldOutput g_heldOutput;
 
-bool reportRuntimeDetail(const char16_t* detail) { return runtimeReport(114, -1, detail, true); }
+bool reportRuntimeError(int messageId, int column) {
+    releaseHeldOutput();
+    return runtimeReport(messageId, column, nullptr, false);
+}
+
+bool reportRuntimeDetail(const char16_t* detail) {
+    releaseHeldOutput();
+    return runtimeReport(114, -1, detail, true);
+}
 
 }  // namespace tx

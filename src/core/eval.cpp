@@ -171,6 +171,7 @@ bool pushVariable(Engine& e, TokenLine& line, size_t& pos, size_t end, std::vect
         pos = next;
         if (objectHooks().read) {
             Variant out;
+            releaseHeldOutput();
             if (!objectHooks().read(e, line, pos, *v, out)) return fail(err::ObjectFailed, t);
             values.push_back(std::move(out));
             return true;
@@ -470,6 +471,7 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
                     if (!level_ || !level_->withOpen) return fail(err::MemberOutsideWith, t);
                     if (objectHooks().read) {
                         Variant r;
+                        releaseHeldOutput();
                         if (!objectHooks().read(*this, line, pos, level_->with, r)) return fail(err::Expression, t);
                         values.push_back(std::move(r));
                         afterOperand = true;

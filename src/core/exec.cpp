@@ -337,6 +337,7 @@ bool Exec::forStatement(TokenLine& line, size_t pos) {
         if (coll.is(Kind::Object) && objectHooks().enumStart) {
             Variant en, item;
             bool failed = false;
+            releaseHeldOutput();
             bool any = objectHooks().enumStart(e_, coll, en, item, failed);
             if (failed) return fail(err::ObjectFailed, line[pos]);
             if (!any) {
@@ -432,6 +433,7 @@ bool Exec::next(TokenLine& line, size_t pos) {
         }
         case BlockKind::ForObj: {
             Variant item;
+            releaseHeldOutput();
             if (objectHooks().enumNext && objectHooks().enumNext(e_, b.step, item)) {
                 *b.loopVar = std::move(item);
                 lv_.nextLine = b.startLine + 1;
@@ -703,6 +705,7 @@ bool Engine::executeStatement(TokenLine& line, size_t pos) {
         case tok::Member:
             if (!level_ || !level_->withOpen) return fail(err::MemberOutsideWith, t);
             if (objectHooks().statement) {
+                releaseHeldOutput();
                 if (!objectHooks().statement(*this, line, pos, level_->with)) return fail(err::ObjectFailed, t);
                 return true;
             }

@@ -430,6 +430,7 @@ bool assignment(Engine& e, TokenLine& line, size_t pos) {
         element = true;
     }
     if (v && v->ptr->is(Kind::Object) && !element && (line[p].is(tok::Member) || line[p].is(tok::LParen))) {
+        releaseHeldOutput();
         if (objectHooks().statement && objectHooks().statement(e, line, p, *v->ptr)) return true;
         return fail(err::ObjectFailed, line[p]);
     }

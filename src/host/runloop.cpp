@@ -98,6 +98,7 @@ enum class Served { Nothing, Worked, Stop };
 // queued hot key, the pause, the due Adlib functions, one GUI, object or tray event.
 [[gnu::noinline]] Served serve(bool waiting, DWORD tick) {
     RunState& rs = runState();
+    releaseHeldOutput();  // other programs see what the script wrote within a tick
     if (!rs.callbackRunning && (!rs.objectCall || waiting)) {
         if (waiting || rs.paused || tick - g_lastPump >= kPumpIntervalMs) sweepQueue();
     }

@@ -4,10 +4,14 @@
 // An open file keeps the platform handle, its text encoding (ANSI, UTF-16 LE/BE, UTF-8, or none for binary
 // files) and the length of the byte-order mark that reads skip. Reads go through a 64 KiB read-ahead
 // buffer, so reading a file line by line costs one system call per 64 KiB, not per line; lines in 8-bit
-// encodings are gathered as bytes and decoded once at the end. Writes are not buffered: each write drops
-// any read-ahead (moving the platform position back to the logical one) and hands its bytes to the system
-// at once, so other programs and path-based built-ins see them immediately and nothing written is lost if
-// the process is killed; a write the system does not complete in full returns 0.
+// encodings are gathered as bytes and decoded once at the end. Writes through a handle are held in a
+// write buffer of one file at a time (up to 64 KiB), so writing a file line by line costs one system call
+// per 64 KiB too. Nothing observable changes for scripts: the held bytes go to the system before any
+// other built-in runs (reads, positions, FILEFLUSH, FILECLOSE, every name-based built-in, processes ...),
+// before object and plug-in calls, before an error report, whenever the run loop serves (so other
+// programs see them within a tick while the script runs) and at the end of the run. A write drops any
+// read-ahead first (moving the platform position back to the logical one); a write the system does not
+// complete in full returns 0 when it is made at once, and is lost silently when it was held.
 //
 // A built-in whose file argument is a name rather than a handle opens the file for that call only (read
 // mode for reading, append mode for writing) and closes it before returning.
@@ -105,9 +109,25 @@ const LeadByteTable& ansiLeadBytes() {
     return table;
 }
 
+class OpenFile;
+// The file whose write buffer holds bytes, if any (at most one does).
+OpenFile* g_holder = nullptr;
+void flushHolder();
+
 // One open file.
 class OpenFile {
 public:
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        flushHeld();
+        if (g_holder == this) {
+            g_holder = nullptr;
+            g_heldOutput.flush = nullptr;
+        }
+    }
+
     fs::FileHandle h;
     bool writable = false;
     bool binary = false;
@@ -134,6 +154,7 @@ public:
 
     // Makes the platform position the logical one again (before a write or a flush).
     bool dropReadAhead() {
+        if (!flushHeld()) return false;
         if (idx_ == fill_) {
             resetBuffer(pos());
             return true;
@@ -152,8 +173,39 @@ public:
         fill_ = idx_ = 0;
     }
 
+    // Holds small writes (the logical position moves at once; the platform one lags by held_.size()).
     bool write(const void* data, size_t n) {
-        if (!dropReadAhead()) return false;
+        if (g_holder != this) {
+            flushHolder();
+            if (!dropReadAhead()) return false;
+        }
+        if (held_.size() + n <= kBufferSize) {
+            if (held_.capacity() < kBufferSize) held_.reserve(kBufferSize);
+            held_.append(static_cast<const char*>(data), n);
+            bufStart_ += n;
+            g_holder = this;
+            g_heldOutput = HeldOutput{flushHolder, {bi_FILEWRITE, bi_FILEWRITELINE}};
+            return true;
+        }
+        if (!flushHeld()) return false;
+        return writeNow(data, n);
+    }
+
+    // Hands the held bytes to the system; false when it did not take them all.
+    bool flushHeld() {
+        if (held_.empty()) return true;
+        std::string bytes;
+        bytes.swap(held_);
+        held_.reserve(bytes.capacity());
+        if (g_holder == this) {
+            g_holder = nullptr;
+            g_heldOutput.flush = nullptr;
+        }
+        bufStart_ -= bytes.size();
+        return writeNow(bytes.data(), bytes.size());
+    }
+
+    bool writeNow(const void* data, size_t n) {
         const char* p = static_cast<const char*>(data);
         while (n > 0) {
             DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
@@ -354,11 +406,16 @@ private:
         return ansiLeadBytes().lead[b] ? 2 : 1;
     }
 
+    std::string held_;  // written bytes not yet handed to the system
     std::unique_ptr<uint8_t[]> buf_;
     int64_t bufStart_ = 0;  // file offset of buf_[0]; the platform position is bufStart_ + fill_
     uint32_t fill_ = 0;
     uint32_t idx_ = 0;
 };
+
+void flushHolder() {
+    if (g_holder) g_holder->flushHeld();
+}
 
 // A slot of the handle table: an open file or an open search.
 struct Entry {
@@ -567,6 +624,8 @@ bool writeData(OpenFile& f, Variant& data, bool line) {
 }
 
 int writeBuiltin(Engine&, Args& a, Variant& r, bool line) {
+    // A write by name opens the file anew: what any handle holds must be there first.
+    if (!a[0].isNumber()) flushHolder();
     FileArg fa;
     if (!resolveFile(a[0], kModeAppend, fa) || !writeData(*fa.file, a[1], line)) r.setInt32(0);
     return 0;
