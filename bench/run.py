@@ -71,7 +71,7 @@ def main():
     if args.names:
         names = [n for n in names if any(n.startswith(x) for x in args.names)]
 
-    session = rt.Session(rt.wine_prefix(), rt.prepare_wm(rt.build_dir()))
+    session = rt.Session(rt.wine_prefix(), rt.build_tool(rt.WM_SRC, rt.build_dir() / "txwm", "gcc", "-lX11"))
     try:
         session.start()
         wenv = session.base_env()
