@@ -15,6 +15,7 @@
 #include "env/options.h"
 #include "host/runloop.h"
 #include "host/startup.h"
+#include "lib/process_streams.h"
 
 namespace tx {
 
@@ -346,10 +347,8 @@ int bi_WINKILL(Engine& e, Args& a, Variant& r) {
         GetWindowThreadProcessId(h, &pid);
         // Never the runtime itself: a window of its own that did not answer is simply left.
         if (pid && pid != GetCurrentProcessId()) {
-            if (HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid)) {
-                TerminateProcess(process, 0);
-                CloseHandle(process);
-            }
+            WinHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid));
+            if (process.valid()) TerminateProcess(process.get(), 0);
         }
     }
     waitDelay();
