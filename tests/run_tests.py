@@ -405,11 +405,20 @@ class Runner:
         self.session = session
         self.tmpdir = tmpdir
         self.lock = threading.Lock()
+        # Tests that close a window by its title run one at a time: two boxes of the same title on the display
+        # at once could make one test close the other's.
+        self.desktop = threading.Lock()
         self.procs = set()
         self.counter = 0
         self.stopping = False
 
     def run(self, t):
+        if t.close_windows and not t.skip:
+            with self.desktop:
+                return self.run_one(t)
+        return self.run_one(t)
+
+    def run_one(self, t):
         if self.stopping:
             return Result(t, "FAIL", problems=["not run: the run was stopped"])
         if t.skip:

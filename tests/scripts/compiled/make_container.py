@@ -294,9 +294,15 @@ def check_damaged(wine, runtime, folder):
             cmd = [wine, runtime, '/ErrorStdOut', '/Tarvex3ExecuteScript', path]
         with open(path, 'wb') as f:
             f.write(blob)
+        # Output goes to a file, not a pipe: a Wine service started along the way may inherit a pipe and keep
+        # it open long after the runtime has ended.
+        out_path = path + '.out'
         try:
-            p = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
-            out, code = p.stdout.decode('gbk', 'replace'), p.returncode
+            with open(out_path, 'wb') as out_file:
+                p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=out_file, stderr=subprocess.DEVNULL,
+                                   timeout=60)
+            with open(out_path, 'rb') as f:
+                out, code = f.read().decode('gbk', 'replace'), p.returncode
         except subprocess.TimeoutExpired:
             out, code = '(timed out)', None
         if code != 1 or out != LOAD_ERROR:
