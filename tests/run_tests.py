@@ -387,13 +387,19 @@ def run_setup(t, cmd, env, exe, scratch):
     """Runs one setup command of a test; returns an error text or None."""
     cmd = substitute(cmd, {"{script}": str(t.path), "{dir}": str(t.path.parent), "{tmp}": str(scratch),
                            "{exe}": str(exe), "{exedir}": str(Path(exe).parent), "{wine}": WINE64})
-    try:
-        p = subprocess.run(["bash", "-c", cmd], cwd=str(t.path.parent), env=env, stdin=subprocess.DEVNULL,
-                           capture_output=True, timeout=max(t.timeout, 60), start_new_session=True)
-    except subprocess.TimeoutExpired:
-        return f"setup timed out: {cmd}"
+    # The output goes to a file rather than a pipe: a Wine service that a setup program starts may inherit a
+    # pipe and hold it open long after the program itself has ended.
+    with tempfile.TemporaryFile() as out_file:
+        try:
+            p = subprocess.run(["bash", "-c", cmd], cwd=str(t.path.parent), env=env, stdin=subprocess.DEVNULL,
+                               stdout=out_file, stderr=subprocess.STDOUT, timeout=max(t.timeout, 60),
+                               start_new_session=True)
+        except subprocess.TimeoutExpired:
+            return f"setup timed out: {cmd}"
+        out_file.seek(0)
+        output = out_file.read()
     if p.returncode != 0:
-        out = (p.stdout + p.stderr).decode("utf-8", "backslashreplace").strip()
+        out = output.decode("utf-8", "backslashreplace").strip()
         return f"setup failed (exit status {p.returncode}): {cmd}" + (f"\n{out}" if out else "")
     return None
 
