@@ -32,17 +32,20 @@ namespace {
 const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 const char16_t* U(const wchar_t* s) { return reinterpret_cast<const char16_t*>(s); }
 
-// Owner of a thread handle that also waits for the thread before closing it.
+// Owner of a thread handle that also waits for the thread before closing it. The thread may be sending a
+// message to one of our windows at that moment, so sent messages are answered while waiting.
 class JoinedThread {
 public:
     explicit JoinedThread(HANDLE h) : h_(h) {}
     JoinedThread(const JoinedThread&) = delete;
     JoinedThread& operator=(const JoinedThread&) = delete;
     ~JoinedThread() {
-        if (h_) {
-            WaitForSingleObject(h_, INFINITE);
-            CloseHandle(h_);
+        if (!h_) return;
+        while (MsgWaitForMultipleObjects(1, &h_, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers the sent ones
         }
+        CloseHandle(h_);
     }
     explicit operator bool() const { return h_ != nullptr; }
 
@@ -103,7 +106,8 @@ void pressBox(HWND box, DWORD scriptThread) {
     SetForegroundWindow(box);
     SetActiveWindow(box);
     if (attached) AttachThreadInput(self, scriptThread, FALSE);
-    SendMessageW(button, BM_CLICK, 0, 0);
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
 }
 
 DWORD WINAPI boxWatcher(void* param) {
