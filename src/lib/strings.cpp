@@ -512,7 +512,7 @@ int bi_STRINGSPLIT(Engine& e, Args& a, Variant& result) {
 
 namespace {
 
-// One conversion specification of STRINGFORMAT, as read from the format text:
+// One format item of STRINGFORMAT, as read from the format text:
 //   %[-+ 0#]?([0-9]*|\*)?(\.[0-9]*|\.\*)?[hlL]?[diouxXeEfgGs]
 struct FormatSpec {
     char16_t flag = 0;
@@ -529,7 +529,7 @@ bool isIn(char16_t c, const char* set) {
     return false;
 }
 
-// Reads a specification starting at the '%' at p[i]; returns its length, or 0 when the text there is none.
+// Reads a format item starting at the '%' at p[i]; returns its length, or 0 when the text there is none.
 size_t readSpec(u16view p, size_t i, FormatSpec& spec) {
     size_t j = i + 1;
     auto digits = [&](int64_t& out) {
