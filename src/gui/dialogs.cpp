@@ -405,7 +405,7 @@ int bi_INPUTBOX(Engine& e, Args& a, Variant& r) {
         return 0;
     }
     if (a.given(2)) q.defaultText = a.str(2);
-    q.prompt = a.str(1);
+    q.prompt = a.strOr(1, u"");
     q.title = titleArg(e, a, 0);
     if (n <= 6) q.centreX = q.centreY = true;
 
