@@ -125,7 +125,7 @@ HWND target(Engine& e, Args& a, Variant& r, Variant notFound = Variant::int32(0)
 struct WindowWait {
     Engine* e;
     int32_t state;
-    Variant title;  // the wait's own specification, so that an event function's search cannot change it
+    Variant title;  // the wait's own description, so that an event function's search cannot change it
     SString text;
     uint32_t timeoutMs;
     DWORD start;

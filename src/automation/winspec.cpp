@@ -1,4 +1,4 @@
-// The window search: parses a window specification (plain title, handle, or bracketed property list),
+// The window search: parses a window description (plain title, handle, or bracketed property list),
 // walks the windows in the system's enumeration order (top of the z-order first) and collects the ones
 // whose class, title, child text, rectangle and instance number fit. See winspec.h for the language.
 #include "automation/winspec.h"

@@ -1,4 +1,4 @@
-// Window specifications: how the (title, text) pair of the automation built-ins names top-level windows.
+// Window descriptions: how the (title, text) pair of the automation built-ins names top-level windows.
 //
 // A title is plain text matched by WinTitleMatchMode, a window handle (Ptr), or a bracketed property list
 // ("[CLASS:Notepad; INSTANCE:2]", "[REGEXPTITLE:^a.c$]", "[HANDLE:0x1234]", "[LAST]", "[ACTIVE]", "[ALL]").
@@ -21,29 +21,29 @@ namespace tx {
 
 class Engine;
 
-// Search results below 0: a bad specification (@error is the absolute value).
+// Search results below 0: a bad description (@error is the absolute value).
 constexpr int kSpecBadProperty = -1;       // unknown name, or a value given to LAST, ACTIVE or ALL
 constexpr int kSpecBadPattern = -2;        // REGEXPTITLE or REGEXPCLASS does not compile
 constexpr int kSpecRegexpAfterTitle = -3;  // REGEXPTITLE after TITLE
 constexpr int kSpecTitleAfterRegexp = -4;  // TITLE after REGEXPTITLE
 
-// Stores the specification the next search uses: the title as passed (String or Ptr) and the text.
+// Stores the description the next search uses: the title as passed (String or Ptr) and the text.
 void setWindowSpec(const Variant& title, const SString& text);
 // The same from a built-in's first two arguments (text "" when absent or Default).
 void setWindowSpec(const Args& a);
 
-// Runs the search for the stored specification: the number of matching windows (1 when stopAtFirst and
-// something matched), 0 for none, or a negative specification error. A match becomes the last found window.
+// Runs the search for the stored description: the number of matching windows (1 when stopAtFirst and
+// something matched), 0 for none, or a negative description error. A match becomes the last found window.
 int searchWindows(bool stopAtFirst);
-// Whether the foreground window is among all the windows that match: 1 or 0, or a negative specification
+// Whether the foreground window is among all the windows that match: 1 or 0, or a negative description
 // error (after which @error has been set to its absolute value).
 int activeMatch(Engine& e);
 
 const std::vector<HWND>& foundWindows();  // of the last search, in enumeration order
 HWND lastFoundWindow();
 
-// Finds the first window that a built-in's (title, text) names. On no match or a bad specification it
-// stores notFound as the result, sets @error (the specification error, or 1 on no match when errorOnNone)
+// Finds the first window that a built-in's (title, text) names. On no match or a bad description it
+// stores notFound as the result, sets @error (the description error, or 1 on no match when errorOnNone)
 // and returns nullptr.
 HWND findTargetWindow(Engine& e, const Args& a, Variant& result, const Variant& notFound, bool errorOnNone);
 
