@@ -573,7 +573,27 @@ bool resolveFile(const Variant& v, uint32_t mode, FileArg& out) {
     return out.file != nullptr;
 }
 
+// ASCII reads and writes the same in UTF-8 and in every ANSI code page, so plain-ASCII text (the common
+// case) is widened or narrowed here without the system converter.
+bool asciiOnly(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+    return true;
+}
+bool asciiOnly(u16view s) {
+    for (char16_t c : s)
+        if (c >= 0x80) return false;
+    return true;
+}
+bool asciiCompatible(TextEncoding e) { return e == TextEncoding::Ansi || e == TextEncoding::Utf8; }
+
 SString decodeText(const OpenFile& f, const std::string& bytes) {
+    if (asciiCompatible(f.enc) && !bytes.empty() && asciiOnly(bytes.data(), bytes.size())) {
+        SString out = SString::withLength(bytes.size());
+        char16_t* d = out.mutableData();
+        for (size_t i = 0; i < bytes.size(); ++i) d[i] = static_cast<unsigned char>(bytes[i]);
+        return out;
+    }
     return enc::decode(bytes.data(), bytes.size(), f.enc);
 }
 
@@ -610,8 +630,20 @@ bool writeData(OpenFile& f, Variant& data, bool line) {
         return true;
     }
     const SString& s = data.toString();
+    const bool addEol = line && (s.empty() || (s[s.size() - 1] != u'\r' && s[s.size() - 1] != u'\n'));
+    if (asciiCompatible(f.enc) && asciiOnly(s.view())) {
+        // Narrowed into a buffer kept between calls (built-ins run on the script thread only).
+        static std::string scratch;
+        scratch.resize(s.size() + 2);
+        for (size_t i = 0; i < s.size(); ++i) scratch[i] = static_cast<char>(s[i]);
+        size_t n = s.size();
+        if (addEol) scratch[n++] = '\r', scratch[n++] = '\n';
+        bool ok = n == 0 || f.write(scratch.data(), n);
+        if (scratch.capacity() > kBufferSize) std::string().swap(scratch);
+        return ok;
+    }
     std::string bytes;
-    if (line && (s.empty() || (s[s.size() - 1] != u'\r' && s[s.size() - 1] != u'\n'))) {
+    if (addEol) {
         std::u16string text;
         text.reserve(s.size() + 2);
         text.append(s.view());
@@ -697,8 +729,16 @@ int bi_FILEREADLINE(Engine& e, Args& a, Variant& r) {
         return 0;
     }
     OpenFile& f = *fa.file;
-    std::string bytes;
-    std::u16string units;
+    // Line buffers kept between calls (built-ins run on the script thread only); a very long line's
+    // memory is given back.
+    static std::string bytes;
+    static std::u16string units;
+    struct Trim {
+        ~Trim() {
+            if (bytes.capacity() > kBufferSize) std::string().swap(bytes);
+            if (units.capacity() > kBufferSize) std::u16string().swap(units);
+        }
+    } trim;
     bool ok;
     if (lineNo == -1) {
         // The last line: read to the end, keeping what the final read found.
