@@ -83,27 +83,6 @@ inline int columnAt(const TokenLine& line, size_t pos) {
 
 }  // namespace
 
-bool endsExpression(const Token& t) {
-    switch (t.kind) {
-        case tok::Keyword: {
-            int k = t.num.i32;
-            return k != kw::And && k != kw::Or && k != kw::Not && k != kw::True && k != kw::False && k != kw::Default;
-        }
-        case tok::EndOfLine:
-        case tok::Comma:
-        case tok::LBracket:
-        case tok::RBracket:
-        case tok::AddAssign:
-        case tok::SubAssign:
-        case tok::DivAssign:
-        case tok::MulAssign:
-        case tok::ConcatAssign:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool findClose(const TokenLine& line, size_t openPos, size_t& close) {
     int depth = 0;
     for (size_t p = openPos; p < line.size(); ++p) {

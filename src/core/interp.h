@@ -92,7 +92,26 @@ inline int lineCount() { return scriptStore().tokenLineCount(); }
 inline int keywordOf(const Token& t) { return t.kind == tok::Keyword ? t.num.i32 : 0; }
 
 // Tokens that end an expression when met where an operand or operator is expected.
-bool endsExpression(const Token& t);
+inline bool endsExpression(const Token& t) {
+    switch (t.kind) {
+        case tok::Keyword: {
+            int k = t.num.i32;
+            return k != kw::And && k != kw::Or && k != kw::Not && k != kw::True && k != kw::False && k != kw::Default;
+        }
+        case tok::EndOfLine:
+        case tok::Comma:
+        case tok::LBracket:
+        case tok::RBracket:
+        case tok::AddAssign:
+        case tok::SubAssign:
+        case tok::DivAssign:
+        case tok::MulAssign:
+        case tok::ConcatAssign:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // Finds the ")" matching the "(" at openPos; false when the line ends first.
 bool findClose(const TokenLine& line, size_t openPos, size_t& close);
