@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/engine.h"
@@ -71,14 +72,29 @@ constexpr size_t kMaxBoxText = 16384;
 struct BoxWatch {
     DWORD scriptThread = 0;
     DWORD timeoutMs = 0;
+    const wchar_t* title = L"";
     std::atomic<bool> running{true};
     std::atomic<bool> timedOut{false};
 };
 
+// The search for the box among the script thread's windows: a visible dialog, preferably one with the
+// box's title (a dialog that a DLL call left open must not be taken for it).
+struct BoxSearch {
+    const wchar_t* title;
+    HWND titled = nullptr;
+    HWND any = nullptr;
+};
+
 BOOL CALLBACK findDialog(HWND hwnd, LPARAM lp) {
+    auto& search = *reinterpret_cast<BoxSearch*>(lp);
     wchar_t cls[16];
-    if (IsWindowVisible(hwnd) && GetClassNameW(hwnd, cls, 16) && wcscmp(cls, L"#32770") == 0) {
-        *reinterpret_cast<HWND*>(lp) = hwnd;
+    if (!IsWindowVisible(hwnd) || !GetClassNameW(hwnd, cls, 16) || wcscmp(cls, L"#32770") != 0) return TRUE;
+    if (!search.any) search.any = hwnd;
+    const int len = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), len + 1)));
+    if (text == search.title) {
+        search.titled = hwnd;
         return FALSE;
     }
     return TRUE;
@@ -120,7 +136,9 @@ DWORD WINAPI boxWatcher(void* param) {
         const DWORD now = GetTickCount();
         if (!box) {
             if (now - start < w.timeoutMs) continue;
-            EnumThreadWindows(w.scriptThread, findDialog, reinterpret_cast<LPARAM>(&box));
+            BoxSearch search{w.title};
+            EnumThreadWindows(w.scriptThread, findDialog, reinterpret_cast<LPARAM>(&search));
+            box = search.titled ? search.titled : search.any;
             if (!box) continue;  // not shown yet: look again on the next turn
             w.timedOut.store(true);
             pressBox(box, w.scriptThread);
@@ -367,6 +385,7 @@ int bi_MSGBOX(Engine& e, Args& a, Variant& r) {
 
     BoxWatch watch;
     watch.scriptThread = GetCurrentThreadId();
+    watch.title = W(title.c_str());
     const double ms = timeout * 1000.0;
     watch.timeoutMs = ms >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<DWORD>(ms);
     int answer;
