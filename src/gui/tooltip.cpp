@@ -18,8 +18,10 @@ constexpr int kOptCentre = 2;
 constexpr int kOptKeepOnMonitor = 4;
 constexpr LONG kOffscreen = -10000;
 
-HWND g_tip = nullptr;   // the tool tip window, none until the first call
-bool g_balloon = false; // the style it was made with
+HWND g_tip = nullptr;    // the tool tip window, none until the first call
+bool g_balloon = false;  // the style it was made with
+bool g_centred = false;  // its tool is centred on the point
+bool g_titled = false;   // it shows a title
 
 // The one tool of the window; its text pointer is only read during the message that carries it.
 TTTOOLINFOW toolInfo(const SString& text, bool centre) {
@@ -74,9 +76,10 @@ int bi_TOOLTIP(Engine&, Args& a, Variant& r) {
         g_tip = nullptr;
     }
     const bool existed = g_tip != nullptr;
+    const bool centre = (options & kOptCentre) != 0;
     if (existed) {
-        // Flags (centring) may change from call to call, so the whole tool is set again.
-        SendMessageW(g_tip, TTM_SETTOOLINFOW, 0, lparam(ti));
+        // Centring is a flag of the tool: a change sets the whole tool again.
+        if (centre != g_centred) SendMessageW(g_tip, TTM_SETTOOLINFOW, 0, lparam(ti));
         SendMessageW(g_tip, TTM_UPDATETIPTEXTW, 0, lparam(ti));
     } else {
         g_tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
@@ -87,6 +90,7 @@ int bi_TOOLTIP(Engine&, Args& a, Variant& r) {
             return 0;
         }
         g_balloon = balloon;
+        g_titled = false;
         SendMessageW(g_tip, TTM_ADDTOOLW, 0, lparam(ti));
         RECT desk{};
         GetWindowRect(GetDesktopWindow(), &desk);
@@ -96,14 +100,18 @@ int bi_TOOLTIP(Engine&, Args& a, Variant& r) {
     if (a.given(3) || a.given(4)) {
         const SString title = a.given(3) ? a.str(3) : SString();
         if (SendMessageW(g_tip, TTM_SETTITLEW, a.given(4) ? static_cast<WPARAM>(a[4].toPtr()) : 0,
-                         reinterpret_cast<LPARAM>(title.c_str())))
+                         reinterpret_cast<LPARAM>(title.c_str()))) {
             SendMessageW(g_tip, TTM_UPDATE, 0, 0);
-        else
+            g_titled = true;
+        } else {
             r.setInt32(0);
-    } else if (existed) {
+        }
+    } else if (g_titled) {
         // A call without a title shows none, whatever an earlier call set.
         SendMessageW(g_tip, TTM_SETTITLEW, 0, reinterpret_cast<LPARAM>(L""));
+        g_titled = false;
     }
+    g_centred = centre;
 
     if (!IsWindowVisible(g_tip)) {
         SendMessageW(g_tip, TTM_TRACKPOSITION, 0, pointParam(kOffscreen, kOffscreen));
