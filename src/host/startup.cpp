@@ -170,9 +170,7 @@ void createWindows() {
     icc.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
                 ICC_UPDOWN_CLASS | ICC_DATE_CLASSES;
     InitCommonControlsEx(&icc);
-    g_imageList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
-    g_icon169 = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(169), IMAGE_ICON, 16, 16, 0));
-    if (g_imageList && g_icon169) ImageList_AddIcon(g_imageList, g_icon169);
+    // The small image list and icon 169 are made on first use (most scripts never need them).
 
     g_main = CreateWindowExW(0, L"Tarvex v3", L"Tarvex v3", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 300, 100,
                              nullptr, nullptr, g_instance, nullptr);
@@ -291,14 +289,26 @@ HWND mainEditWindow() { return g_edit; }
 bool themeActive() { return g_themeActive; }
 SourceMode storedSourceMode() { return g_storedMode; }
 const SString& startDirectory() { return g_startDir; }
-HIMAGELIST smallImageList() { return g_imageList; }
+HIMAGELIST smallImageList() {
+    static bool made = false;
+    if (!made) {
+        made = true;
+        g_imageList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
+        HICON icon = appIcon(169);
+        if (g_imageList && icon) ImageList_AddIcon(g_imageList, icon);
+    }
+    return g_imageList;
+}
 UINT taskbarCreatedMessage() { return g_taskbarCreated; }
 HICON appIcon(int id) {
     switch (id) {
         case 99: return g_icon99;
         case 162: return g_icon162;
         case 164: return g_icon164;
-        case 169: return g_icon169;
+        case 169:
+            if (!g_icon169)
+                g_icon169 = static_cast<HICON>(LoadImageW(g_instance, MAKEINTRESOURCEW(169), IMAGE_ICON, 16, 16, 0));
+            return g_icon169;
         default: return nullptr;
     }
 }
