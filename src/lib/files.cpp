@@ -11,7 +11,8 @@
 // before object and plug-in calls, before an error report, whenever the run loop serves (so other
 // programs see them within a tick while the script runs) and at the end of the run. A write drops any
 // read-ahead first (moving the platform position back to the logical one); a write the system does not
-// complete in full returns 0 when it is made at once, and is lost silently when it was held.
+// complete in full returns 0 when it is made at once; when it was held, the failure is kept with the file and
+// reported by the next FILEWRITE/FILEWRITELINE, FILEFLUSH or FILECLOSE of that handle (each returns 0 once).
 //
 // A built-in whose file argument is a name rather than a handle opens the file for that call only (read
 // mode for reading, append mode for writing) and closes it before returning.
@@ -175,6 +176,7 @@ public:
 
     // Holds small writes (the logical position moves at once; the platform one lags by held_.size()).
     bool write(const void* data, size_t n) {
+        if (takeLostWrite()) return false;
         if (g_holder != this) {
             flushHolder();
             if (!dropReadAhead()) return false;
@@ -189,6 +191,15 @@ public:
         }
         if (!flushHeld()) return false;
         return writeNow(data, n);
+    }
+
+    // A held write the system refused after its built-in had returned: reported once by the next write,
+    // flush or close of this file.
+    void noteLostWrite() { lostWrite_ = true; }
+    bool takeLostWrite() {
+        bool lost = lostWrite_;
+        lostWrite_ = false;
+        return lost;
     }
 
     // Hands the held bytes to the system; false when it did not take them all.
@@ -407,6 +418,7 @@ private:
     }
 
     std::string held_;  // written bytes not yet handed to the system
+    bool lostWrite_ = false;
     std::unique_ptr<uint8_t[]> buf_;
     int64_t bufStart_ = 0;  // file offset of buf_[0]; the platform position is bufStart_ + fill_
     uint32_t fill_ = 0;
@@ -414,7 +426,8 @@ private:
 };
 
 void flushHolder() {
-    if (g_holder) g_holder->flushHeld();
+    OpenFile* f = g_holder;
+    if (f && !f->flushHeld()) f->noteLostWrite();
 }
 
 // A slot of the handle table: an open file or an open search.
@@ -690,6 +703,9 @@ int bi_FILECLOSE(Engine&, Args& a, Variant& r) {
         r.setInt32(0);
         return 0;
     }
+    // The handle is closed either way; 0 tells that written data did not reach the file.
+    OpenFile* f = fileOf(a[0]);
+    if (f && (f->takeLostWrite() || !f->flushHeld())) r.setInt32(0);
     handles().remove(a[0].toInt64());
     return 0;
 }
@@ -768,7 +784,7 @@ int bi_FILEWRITELINE(Engine& e, Args& a, Variant& r) { return writeBuiltin(e, a,
 
 int bi_FILEFLUSH(Engine&, Args& a, Variant& r) {
     OpenFile* f = fileOf(a[0]);
-    if (!f || !f->dropReadAhead() || !FlushFileBuffers(f->h.get())) r.setInt32(0);
+    if (!f || f->takeLostWrite() || !f->dropReadAhead() || !FlushFileBuffers(f->h.get())) r.setInt32(0);
     return 0;
 }
 
