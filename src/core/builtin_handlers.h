@@ -8,6 +8,7 @@
 #include "lib/files.h"
 #include "lib/math.h"
 #include "lib/process.h"
+#include "lib/system_stats.h"
 #include "lib/drives.h"
 #include "core/core_builtins.h"
 #include "host/runloop_builtins.h"
