@@ -6,6 +6,8 @@
 #include "lib/strings.h"
 #include "core/typetests.h"
 #include "lib/files.h"
+#include "lib/ini.h"
+#include "lib/shell_files.h"
 #include "lib/math.h"
 #include "lib/process.h"
 #include "lib/system_stats.h"
