@@ -29,12 +29,21 @@ std::u16string argText(Args& a, int i) { return std::u16string(a.str(i).view());
 
 void flushIni(const std::u16string& path) { WritePrivateProfileStringW(nullptr, nullptr, nullptr, W(path.c_str())); }
 
-// The raw "key=value\0...\0\0" list of a section, cut to the buffer size the platform was given.
+// The raw "key=value\0...\0\0" list of a section. A section that fills the buffer (the platform then
+// returns size - 2 characters) is read again with more room: a cut list would lose keys on a rename and
+// give a wrong last value on a read.
 std::u16string readSectionList(const std::u16string& path, const std::u16string& section) {
     std::u16string buf(kSectionBuffer, u'\0');
-    DWORD n = GetPrivateProfileSectionW(W(section.c_str()), W(buf.data()), kSectionBuffer, W(path.c_str()));
-    buf.resize(n);
-    return buf;
+    for (;;) {
+        DWORD n = GetPrivateProfileSectionW(W(section.c_str()), W(buf.data()), static_cast<DWORD>(buf.size()),
+                                            W(path.c_str()));
+        if (n + 2 >= buf.size() && buf.size() < (1u << 24)) {
+            buf.assign(buf.size() * 2, u'\0');
+            continue;
+        }
+        buf.resize(n);
+        return buf;
+    }
 }
 
 // Calls f for every entry of a NUL-separated list.
