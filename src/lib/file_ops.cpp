@@ -211,6 +211,10 @@ std::u16string argPathMaybeFull(Args& a) {
 
 }  // namespace
 
+std::u16string wildcardDestinationName(std::u16string_view destPattern, std::u16string_view sourceFile) {
+    return destinationName(destPattern, sourceFile);
+}
+
 int bi_FILECOPY(Engine&, Args& a, Variant& r) { return copyOrMove(a, r, false); }
 int bi_FILEMOVE(Engine&, Args& a, Variant& r) { return copyOrMove(a, r, true); }
 

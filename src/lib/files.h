@@ -6,6 +6,9 @@
 // built-ins that work on paths and patterns; dirs.cpp the directory built-ins.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "core/builtins.h"
 
 namespace tx {
@@ -28,6 +31,9 @@ int bi_FILEFINDFIRSTFILE(Engine& e, Args& a, Variant& r);
 int bi_FILEFINDNEXTFILE(Engine& e, Args& a, Variant& r);
 
 // file_ops.cpp
+// The file name a source file gets under a destination pattern: a "*" in the pattern's name or extension
+// part takes the source's part (FILECOPY's rule; FILEINSTALL uses it too).
+std::u16string wildcardDestinationName(std::u16string_view destPattern, std::u16string_view sourceFile);
 int bi_FILECOPY(Engine& e, Args& a, Variant& r);
 int bi_FILEMOVE(Engine& e, Args& a, Variant& r);
 int bi_FILEDELETE(Engine& e, Args& a, Variant& r);

@@ -85,36 +85,12 @@ private:
 
 // ---- FILEINSTALL ----
 
-// The destination file name for a source name under a destination pattern: "*" in the name or the
-// extension part takes the source's part (the copy rule of FILECOPY).
-std::u16string wildcardPart(std::u16string_view dest, std::u16string_view source) {
-    size_t star = dest.find(u'*');
-    if (star == std::u16string_view::npos) return std::u16string(dest);
-    std::u16string r(dest.substr(0, star));
-    r += source;
-    for (char16_t c : dest.substr(star + 1))
-        if (c != u'*') r += c;
-    return r;
-}
-
+// The destination of an installed file: a folder (or a path ending in a separator) takes the source's name,
+// and "*" in the name or extension takes the source's part, as FILECOPY does.
 std::u16string completeDestination(std::u16string dest, std::u16string_view sourceName) {
     if (fs::isDirectory(dest) || (!dest.empty() && fs::isSep(dest.back()))) dest = fs::joinPath(dest, u"*.*");
-    std::u16string_view destName = fs::namePart(dest);
-    if (destName.find(u'*') == std::u16string_view::npos) return dest;
-    auto split = [](std::u16string_view f, std::u16string_view& n, std::u16string_view& x) {
-        size_t dot = f.rfind(u'.');
-        n = dot == std::u16string_view::npos ? f : f.substr(0, dot);
-        x = dot == std::u16string_view::npos ? std::u16string_view() : f.substr(dot + 1);
-        return dot != std::u16string_view::npos;
-    };
-    std::u16string_view dn, de, sn, se;
-    bool destDot = split(destName, dn, de);
-    split(sourceName, sn, se);
-    std::u16string name = wildcardPart(dn, sn);
-    std::u16string ext = destDot ? wildcardPart(de, se) : std::u16string();
-    if (ext.empty()) ext = std::u16string(se);
-    if (!ext.empty()) name += u'.' + ext;
-    return fs::joinPath(fs::dirPart(dest), name);
+    if (fs::namePart(dest).find(u'*') == std::u16string_view::npos) return dest;
+    return fs::joinPath(fs::dirPart(dest), wildcardDestinationName(dest, sourceName));
 }
 
 // The script runs from source: FILEINSTALL is a FILECOPY with the overwrite flag.
