@@ -9,7 +9,7 @@ OUT="$B/prof"
 mkdir -p "$OUT"
 # The core without the built-in table (the driver has its own) and without engine_hooks.cpp (console and
 # start-up services).
-SOURCES=("$ROOT"/bench/native/driver.cpp "$ROOT"/src/host/lexer.cpp)
+SOURCES=("$ROOT"/bench/native/driver.cpp "$ROOT"/tests/unit/native_text.cpp "$ROOT"/src/host/lexer.cpp)
 for f in "$ROOT"/src/core/*.cpp; do
     case "$(basename "$f")" in builtin_table.cpp|engine_hooks.cpp) continue ;; esac
     SOURCES+=("$f")

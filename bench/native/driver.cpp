@@ -26,20 +26,6 @@
 namespace tx {
 
 namespace platform {
-std::string toAnsi(u16view s) {
-    std::string out;
-    for (char16_t c : s) out.push_back(c < 256 ? static_cast<char>(c) : '?');
-    return out;
-}
-SString fromAnsi(const char* s, size_t n) { return SString::fromLatin1(std::string_view(s, n)); }
-void upperCase(char16_t* s, size_t n) {
-    for (size_t i = 0; i < n; ++i) s[i] = asciiUpper(s[i]);
-}
-void lowerCase(char16_t* s, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (s[i] >= u'A' && s[i] <= u'Z') s[i] = static_cast<char16_t>(s[i] + 32);
-}
-int compareLocale(u16view a, u16view b, bool) { return a.compare(b); }
 SString loadMessage(int id) { return SString::fromLatin1("error " + std::to_string(id)); }
 void showErrorBox(u16view text, u16view, bool) { std::fprintf(stderr, "%s\n", utf16ToUtf8(text).c_str()); }
 void writeStdout(const char* bytes, size_t n) { std::fwrite(bytes, 1, n, stderr); }
