@@ -12,6 +12,14 @@ B=${TARVEX_BUILD:-build}
 
 bash "$ROOT/scripts/setup.sh"
 
+# ccache, where the machine has it, lets several work trees of the project share compiled objects.
+if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
+    LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+else
+    LAUNCHER=()
+fi
+
 configure_and_build() {  # $1 = source dir, $2 = build dir, then extra cmake arguments
     local src=$1 dir=$2
     shift 2
@@ -20,7 +28,7 @@ configure_and_build() {  # $1 = source dir, $2 = build dir, then extra cmake arg
     (
         flock 7
         if [ ! -f "$dir/build.ninja" ]; then
-            cmake -S "$src" -B "$dir" -G Ninja "$@" >/dev/null
+            cmake -S "$src" -B "$dir" -G Ninja "${LAUNCHER[@]}" "$@" >/dev/null
         fi
         cmake --build "$dir"
     ) 7>"$dir/.build.lock"
