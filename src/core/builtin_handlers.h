@@ -16,4 +16,5 @@
 #include "host/runloop_builtins.h"
 #include "interop/dllcall.h"
 #include "automation/windows.h"
+#include "automation/keys.h"
 #include "gui/dialogs.h"
