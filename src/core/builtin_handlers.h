@@ -17,4 +17,6 @@
 #include "interop/dllcall.h"
 #include "automation/windows.h"
 #include "automation/keys.h"
+#include "automation/mouse.h"
+#include "automation/pixels.h"
 #include "gui/dialogs.h"
