@@ -23,6 +23,7 @@
 #include "automation/winspec.h"
 #include "core/engine.h"
 #include "env/options.h"
+#include "host/runloop.h"
 
 namespace tx {
 
@@ -49,6 +50,10 @@ SenderState g_state;
 struct Send {
     HWND target = nullptr;
     uint8_t pending = 0;
+    // The CapsLock state the key string itself asked for ({CAPSLOCK on}, off, or a tap): -1 none, else 0/1.
+    // The CapsLock mode puts that state back at the end instead of the one the send found.
+    int8_t capsWanted = -1;
+    bool capsFound = false;
     int32_t keyDelay = 5;
     int32_t downDelay = 5;
 };
@@ -257,10 +262,22 @@ void sendChar(Send& s, char16_t c, int64_t count) {
     sendVk(s, LOBYTE(scan), count);
 }
 
+// At the end of the run, the modifiers the script still holds are let go: a Ctrl left down would stay
+// down for the user long after the script is gone.
+void releaseHeldModifiers() {
+    static constexpr ModKey kHeldKeys[] = {{kLShift, VK_SHIFT}, {kRShift, VK_RSHIFT}, {kCtrl, VK_CONTROL},
+                                           {kAlt, VK_MENU},     {kLWin, VK_LWIN},    {kRWin, VK_RWIN}};
+    for (const ModKey& m : kHeldKeys)
+        if (g_state.held & m.bit) injectKey(m.vk, true, isExtended(m.vk));
+    g_state.held = 0;
+}
+
 // Presses (down) or releases a modifier the script holds, once: pressing one already held or releasing
 // one not held does nothing.
 void holdModifier(Send& s, uint8_t bit, uint8_t vk, bool down) {
     if (down == static_cast<bool>(g_state.held & bit)) return;
+    static const bool releaseAtEnd = addShutdownHook(releaseHeldModifiers);
+    (void)releaseAtEnd;
     if (down) g_state.held |= bit;
     else g_state.held = static_cast<uint8_t>(g_state.held & ~bit);
     keyEvent(s, vk, !down);
@@ -397,6 +414,11 @@ void sendBraced(Send& s, u16view content) {
     }
 
     auto plain = [&](uint8_t vk, bool extended) {
+        if (vk == VK_CAPITAL) {
+            const bool before = s.capsWanted >= 0 ? s.capsWanted : s.capsFound;
+            if (arg.kind == KeyArg::On || arg.kind == KeyArg::Off) s.capsWanted = arg.kind == KeyArg::On;
+            else if (arg.kind == KeyArg::Toggle || (arg.kind == KeyArg::Count && arg.count % 2)) s.capsWanted = !before;
+        }
         switch (arg.kind) {
             case KeyArg::Down: sendVkEdge(s, vk, false, extended); break;
             case KeyArg::Up: sendVkEdge(s, vk, true, extended); break;
@@ -494,13 +516,15 @@ private:
 
 DWORD threadOf(HWND h) { return h ? GetWindowThreadProcessId(h, nullptr) : 0; }
 
-// Switches CapsLock off for the send and remembers the user's modifiers; the destructor puts both back.
+// Switches CapsLock off for the send and remembers the user's modifiers; the destructor puts both back
+// (CapsLock as the key string left it when it set it itself).
 class CapsLockGuard {
 public:
     explicit CapsLockGuard(Send& s) : s_(s) {
         if (!options().sendCapsLockMode) return;
         active_ = true;
         capsWasOn_ = toggled(VK_CAPITAL);
+        s.capsFound = capsWasOn_;
         user_ = foreignModifiersDown();
         if (capsWasOn_) tapCaps();
     }
@@ -509,7 +533,8 @@ public:
     ~CapsLockGuard() {
         if (!active_) return;
         for (int i = 0; i < user_.n; ++i) injectKey(user_.vks[i], false, isExtended(user_.vks[i]));
-        if (toggled(VK_CAPITAL) != capsWasOn_) tapCaps();
+        const bool want = s_.capsWanted >= 0 ? s_.capsWanted != 0 : capsWasOn_;
+        if (toggled(VK_CAPITAL) != want) tapCaps();
     }
 
 private:
