@@ -17,4 +17,7 @@
 #include "interop/dllcall.h"
 #include "interop/plugins.h"
 #include "automation/windows.h"
+#include "automation/keys.h"
+#include "automation/mouse.h"
+#include "automation/pixels.h"
 #include "gui/dialogs.h"
