@@ -32,6 +32,9 @@ else
     status=1
 fi
 
+step "editor support"
+bash "$ROOT/scripts/editor.sh" || { echo "editor support FAILED"; status=1; }
+
 # The same script tests run against both builds. Where 32-bit programs cannot run (see scripts/setup.sh), the
 # i686 run reports its tests as skipped and why; it never counts them as passed.
 passed=0 failed=0 summary=()
