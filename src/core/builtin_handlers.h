@@ -16,4 +16,5 @@
 #include "host/runloop_builtins.h"
 #include "interop/dllcall.h"
 #include "automation/windows.h"
+#include "automation/controls.h"
 #include "gui/dialogs.h"
