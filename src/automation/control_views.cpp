@@ -614,9 +614,9 @@ int bi_STATUSBARGETTEXT(Engine& e, Args& a, Variant& r) {
     static const Variant kStatusBar = Variant::string(u"msctls_statusbar321");
     HWND sb = findControl(a[0], a.given(1) ? a.str(1) : SString(), kStatusBar);
     if (!sb) return fail(e, r, true);
-    const int32_t part = a.int32Or(2, 1) - 1;
+    const int64_t part = a.int64Or(2, 1) - 1;
     const LRESULT parts = ask(sb, SB_GETPARTS, 0, 0, 0);
-    if (part < 0 || part >= parts) return fail(e, r, true);
+    if (part < 0 || part >= static_cast<int64_t>(parts)) return fail(e, r, true);
     // SB_GETTEXTW writes the whole text whatever its length, so the buffer is made to hold it (at least
     // the customary 2048 bytes): a longer text must not run past the block into the program's memory.
     const LRESULT len = ask(sb, SB_GETTEXTLENGTHW, static_cast<WPARAM>(part), 0, 0);

@@ -98,10 +98,11 @@ const ButtonMessages* buttonByName(u16view name) {
 // by button-up; the processor is yielded after each message so the target can take them in turn.
 void postClicks(HWND ctl, const ButtonMessages& b, int clicks, int x, int y) {
     const LPARAM at = MAKELPARAM(x, y);
+    // A window that is gone or whose queue is full takes no more: the rest of a huge count is dropped.
     for (int i = 1; i <= clicks; ++i) {
-        PostMessageW(ctl, (i & 1) ? b.down : b.dbl, b.flag, at);
+        if (!PostMessageW(ctl, (i & 1) ? b.down : b.dbl, b.flag, at)) break;
         Sleep(0);
-        PostMessageW(ctl, b.up, 0, at);
+        if (!PostMessageW(ctl, b.up, 0, at)) break;
         Sleep(0);
     }
     automationDelay(options().mouseClickDelay);
