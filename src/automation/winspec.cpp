@@ -141,38 +141,45 @@ bool sole(SearchState& s, HWND h) {
     return true;
 }
 
+}  // namespace
+
+bool nextProperty(u16view body, size_t& pos, std::u16string& name, std::u16string& value) {
+    const size_t n = body.size();
+    size_t start = pos;
+    while (pos < n && body[pos] != u':' && body[pos] != u';' && body[pos] != u']') ++pos;
+    if (pos == start) return false;
+    name.assign(body.substr(start, pos - start));
+    upper(name);
+    value.clear();
+    if (pos < n && body[pos] == u':') {
+        ++pos;
+        while (pos < n) {
+            if (body[pos] == u';') {
+                if (pos + 1 < n && body[pos + 1] == u';') {
+                    value += u';';
+                    pos += 2;
+                    continue;
+                }
+                ++pos;
+                break;
+            }
+            value += body[pos++];
+        }
+    } else if (pos < n && body[pos] == u';') {
+        ++pos;
+    }
+    while (pos < n && (body[pos] == u' ' || body[pos] == u'\t')) ++pos;
+    return true;
+}
+
+namespace {
+
 // Parses the properties between "[" and "]". Returns true when the search is decided already (rc holds
 // its result), false to go on with the criteria it added.
 bool parseProperties(SearchState& s, u16view body, bool& titleGiven, int& rc) {
     size_t pos = 0;
-    const size_t n = body.size();
     std::u16string name, value;
-    while (true) {
-        size_t start = pos;
-        while (pos < n && body[pos] != u':' && body[pos] != u';' && body[pos] != u']') ++pos;
-        if (pos == start) return false;
-        name.assign(body.substr(start, pos - start));
-        upper(name);
-        value.clear();
-        if (pos < n && body[pos] == u':') {
-            ++pos;
-            while (pos < n) {
-                if (body[pos] == u';') {
-                    if (pos + 1 < n && body[pos + 1] == u';') {
-                        value += u';';
-                        pos += 2;
-                        continue;
-                    }
-                    ++pos;
-                    break;
-                }
-                value += body[pos++];
-            }
-        } else if (pos < n && body[pos] == u';') {
-            ++pos;
-        }
-        while (pos < n && (body[pos] == u' ' || body[pos] == u'\t')) ++pos;
-
+    while (nextProperty(body, pos, name, value)) {
         if (name == u"LAST") {
             if (!value.empty()) return !fail(rc, kSpecBadProperty);
             if (!s.lastFound) return !fail(rc, 0);
@@ -226,6 +233,7 @@ bool parseProperties(SearchState& s, u16view body, bool& titleGiven, int& rc) {
             return !fail(rc, kSpecBadProperty);
         }
     }
+    return false;
 }
 
 // Reads the text of a window into buf by the window-text messages; false for a hung window or no text.

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/builtins.h"
@@ -46,6 +47,11 @@ HWND lastFoundWindow();
 // stores notFound as the result, sets @error (the description error, or 1 on no match when errorOnNone)
 // and returns nullptr.
 HWND findTargetWindow(Engine& e, const Args& a, Variant& result, const Variant& notFound, bool errorOnNone);
+
+// Reads the next property of a bracketed list (the text between "[" and "]") from pos: the name (upper
+// case) up to ":", ";" or "]", and the value up to a single ";" (";;" stands for one ";"); blanks after it
+// are skipped. False when the name is empty, which ends the list. Control descriptions use it too.
+bool nextProperty(u16view body, size_t& pos, std::u16string& name, std::u16string& value);
 
 // A window that does not answer a null message within 5 seconds.
 bool windowIsHung(HWND h);

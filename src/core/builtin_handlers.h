@@ -20,4 +20,5 @@
 #include "automation/keys.h"
 #include "automation/mouse.h"
 #include "automation/pixels.h"
+#include "automation/controls.h"
 #include "gui/dialogs.h"
