@@ -12,6 +12,7 @@
 #include "lib/process.h"
 #include "lib/system_stats.h"
 #include "lib/drives.h"
+#include "lib/network.h"
 #include "core/core_builtins.h"
 #include "host/runloop_builtins.h"
 #include "interop/dllcall.h"
