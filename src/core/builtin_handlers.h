@@ -15,5 +15,6 @@
 #include "core/core_builtins.h"
 #include "host/runloop_builtins.h"
 #include "interop/dllcall.h"
+#include "interop/com.h"
 #include "automation/windows.h"
 #include "gui/dialogs.h"
