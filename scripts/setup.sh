@@ -22,6 +22,8 @@ STAMP="$DEPS/.setup-$SETUP_VERSION"
 PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
           wine wine64 xvfb xauth xdotool cmake ninja-build make g++ libx11-dev dpkg-dev python3 locales
           xz-utils bzip2 ca-certificates
+          # widl: the type library of the COM test server (tests/scripts/com/server).
+          mingw-w64-tools
           # Wine's X11 driver loads these at run time; Debian only recommends them.
           libxcursor1 libxrandr2 libxi6 libxrender1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgnutls30)
 LOCALES=(zh_CN en_US)
@@ -36,7 +38,7 @@ have_locale() {  # locale -a lists "zh_CN.utf8"
 # ---- fast path: everything there already ------------------------------------------------------------------
 quick_ok() {
     [ -f "$STAMP" ] || return 1
-    [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
+    [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-widl ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
         || return 1
     local c
     for c in cmake ninja Xvfb xdotool python3 g++ make; do command -v "$c" >/dev/null || return 1; done
