@@ -408,6 +408,9 @@ bool serveEvent() {
         g_eventRunning = true;
         callWithArgs(e, index, args);
         g_eventRunning = false;
+        // The macro names the source while its function runs; kept afterwards it would keep the object
+        // (and an error handler the script has dropped) alive.
+        publishEventMacro(e, u"COM_EVENTOBJ", Variant::emptyString());
         return true;
     }
     return false;
@@ -458,9 +461,13 @@ namespace {
 // first.
 bool offerError(Engine&, int messageId) {
     if (!g_handler) return false;
-    SString text = platform::loadMessage(messageId);
-    std::u16string t(text.view());
-    return failure(messageId, nullptr, t.c_str(), false);
+    // The handler is told in English, as for every COM failure; FOR ... IN words it its own way.
+    const TokenLine& line = tokenLine(runState().currentLine);
+    bool forIn = !line.empty() && line[0].isKeyword(kw::For);
+    const char16_t* text = messageId != err::NotObject ? u"Object access failed."
+                           : forIn                     ? u"Variable is not of type 'Object'."
+                                                       : u"Variable must be of type 'Object'.";
+    return failure(messageId, nullptr, text, false);
 }
 
 const bool g_installed = [] {
