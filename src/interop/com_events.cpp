@@ -331,6 +331,7 @@ bool callWithArgs(Engine& e, int index, std::vector<Variant>& args) {
     // Event arguments are values: a parameter that wants a variable cannot have one.
     for (int k = 0; k < n; ++k)
         if (f.params[static_cast<size_t>(k)].byRef) {
+            runState().currentLine = f.funcLine;  // the report shows the function's parameter list
             reportRuntimeError(err::ParamNoVar, -1);
             return false;
         }
