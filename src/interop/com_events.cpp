@@ -673,6 +673,7 @@ int bi_OBJEVENT(Engine& e, Args& a, Variant& r) {
         r = wrapDispatch(h, false);
         return 0;
     }
+    if (a.count() < 2) return eventFailure(e, 1, u"Incorrect Parameter format", r);  // no prefix
     const VARIANT* held = heldVariant(a[0]);
     IDispatch* d = (held && V_VT(held) == VT_DISPATCH) ? V_DISPATCH(held) : nullptr;
     if (!d) return eventFailure(e, 2, u"First parameter must be of type 'Object'.", r);
