@@ -31,6 +31,8 @@ PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
           clang-14 libclang-rt-14-dev
           # The network tests' FTP server (run with Debian's own /usr/bin/python3).
           python3-pyftpdlib
+          # widl: the type library of the COM test server (tests/scripts/com/server).
+          mingw-w64-tools
           # Wine's X11 driver loads these at run time; Debian only recommends them.
           libxcursor1 libxrandr2 libxi6 libxrender1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgnutls30)
 LOCALES=(zh_CN en_US)
@@ -45,7 +47,7 @@ have_locale() {  # locale -a lists "zh_CN.utf8"
 # ---- fast path: everything there already ------------------------------------------------------------------
 quick_ok() {
     [ -f "$STAMP" ] || return 1
-    [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
+    [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-widl ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
         || return 1
     local c
     for c in cmake ninja Xvfb xdotool python3 g++ make clang++-14; do command -v "$c" >/dev/null || return 1; done

@@ -17,6 +17,7 @@
 #include "host/runloop_builtins.h"
 #include "interop/dllcall.h"
 #include "interop/plugins.h"
+#include "interop/com.h"
 #include "automation/windows.h"
 #include "automation/keys.h"
 #include "automation/mouse.h"

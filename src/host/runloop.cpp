@@ -246,6 +246,8 @@ int runLevel(int firstLine) { return runLines(firstLine); }
 
 WaitResult runWait(const Wait& w) { return runWaitLevel(w); }
 
+void serveSoon() { g_lastServeTick = GetTickCount() ^ 0x80000000u; }
+
 void pumpMessages() {
     if (!runState().callbackRunning) sweepQueue();
 }
