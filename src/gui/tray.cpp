@@ -915,7 +915,7 @@ int bi_TRAYTIP(Engine&, Args& a, Variant& r) {
     const double seconds = a.dbl(2);
     d.uTimeout = seconds > 0 ? static_cast<UINT>(seconds * 1000 < 4e9 ? seconds * 1000 : 4e9) : 0;
     d.dwInfoFlags = static_cast<DWORD>(a.int32Or(3, 0));
-    r.setInt32(Shell_NotifyIconW(NIM_MODIFY, &d) ? 1 : 0);
+    Shell_NotifyIconW(NIM_MODIFY, &d);
     return 0;
 }
 
