@@ -24,3 +24,4 @@
 #include "automation/pixels.h"
 #include "automation/controls.h"
 #include "gui/dialogs.h"
+#include "gui/tray.h"
