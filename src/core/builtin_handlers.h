@@ -17,3 +17,4 @@
 #include "interop/dllcall.h"
 #include "automation/windows.h"
 #include "gui/dialogs.h"
+#include "gui/gui.h"

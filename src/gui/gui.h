@@ -97,6 +97,18 @@ struct WindowOwner {
     }
 };
 
+struct ModuleOwner {
+    HMODULE h = nullptr;
+    ModuleOwner() = default;
+    ModuleOwner(const ModuleOwner&) = delete;
+    ModuleOwner& operator=(const ModuleOwner&) = delete;
+    ~ModuleOwner() { reset(); }
+    void reset(HMODULE n = nullptr) {
+        if (h && h != n) FreeLibrary(h);
+        h = n;
+    }
+};
+
 struct AccelOwner {
     HACCEL h = nullptr;
     AccelOwner() = default;
@@ -123,6 +135,8 @@ struct GuiControl {
     HTREEITEM treeItem = nullptr;  // TreeViewItem
     int parentId = 0;         // items, menus, menu items, up-downs: the id of the control they belong to
     HMENU menu = nullptr;     // Menu, ContextMenu: their popup; MenuItem: the menu holding it
+    HMENU holder = nullptr;   // Menu: the menu (or menu bar) holding it
+    int contextMenuId = 0;    // the context menu attached to this control
     uint32_t state = kGuiShow | kGuiEnable;
     uint8_t tabPage = kGuiNoPage;
     int32_t color = -1;       // text colour in the system's order, -1 none
@@ -135,6 +149,7 @@ struct GuiControl {
     GdiOwner<HBITMAP> bitmap;
     IconOwner icon;
     ImageListOwner imageList;
+    ModuleOwner module;       // Avi: the library its clip comes from
     WindowOwner tip;
     SString tipText;
     uint16_t dock = 0;
@@ -214,6 +229,9 @@ struct GuiState {
     int lastCtrlWin = -1;
     int windowCount = 0;
     UINT_PTR timer = 0;      // the 40 ms GUI timer (0: not running)
+    // Records of destroyed windows, kept until the next GUICREATE/GUIDELETE so that a caller still holding
+    // a reference (a message being dispatched when the script deleted the window) does not see it freed.
+    std::vector<std::unique_ptr<GuiWindow>> graveyard;
     int primaryButton = VK_LBUTTON, secondaryButton = VK_RBUTTON;
 };
 GuiState& gui();
@@ -232,6 +250,9 @@ GuiWindow* guiControlWindow(const GuiControl& c);
 
 // Shows tab page `page` of the window (hides the shown page's controls, shows the new ones).
 void guiShowTabPage(GuiWindow& w, int page);
+
+// Called on every tick of the 40 ms GUI timer while a GUI window exists (set by the events layer).
+extern void (*g_guiTimerTick)();
 
 // The window procedure of every GUI window (installed on creation).
 LRESULT CALLBACK guiWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
