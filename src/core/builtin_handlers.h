@@ -18,3 +18,4 @@
 #include "automation/windows.h"
 #include "gui/dialogs.h"
 #include "gui/gui.h"
+#include "gui/gui_events.h"
