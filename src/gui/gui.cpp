@@ -377,6 +377,10 @@ int bi_GUISETFONT(Engine&, Args& a, Variant& r) {
         return 0;
     }
     const double size = a.dbl(0);
+    if (size > 10000) {
+        r.setInt32(0);
+        return 0;
+    }
     if (size >= 0) w->fontSize = static_cast<int32_t>(size * 10 + 0.5);
     const int32_t weight = a.int32Or(1, -1);
     if (weight >= 0) w->fontWeight = weight;
@@ -418,7 +422,10 @@ int bi_GUISETICON(Engine&, Args& a, Variant& r) {
 
 int bi_GUISETCURSOR(Engine&, Args& a, Variant& r) {
     GuiWindow* w = targetWindow(a, 2);
-    if (!w) return 0;  // an unknown window changes nothing
+    if (!w) {  // an unknown window changes nothing
+        r.setInt32(0);
+        return 0;
+    }
     w->cursor = a.int32Or(0, 2);
     w->cursorOverride = a.int32Or(1, 0) != 0;
     PostMessageW(w->hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(w->hwnd), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));

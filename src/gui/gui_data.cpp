@@ -706,6 +706,10 @@ int bi_GUICTRLSETFONT(Engine&, Args& a, Variant& r) {
         return 0;
     }
     const double size = a.dbl(1);
+    if (size > 10000) {  // no font is that large; refuse rather than overflow the height
+        r.setInt32(0);
+        return 0;
+    }
     const int32_t size10 = size < 0 ? w->fontSize : static_cast<int32_t>(size * 10 + 0.5);
     const int32_t weight = a.int32Or(2, -1) < 0 ? w->fontWeight : a.int32(2);
     const int32_t attr = a.int32Or(3, -1) < 0 ? w->fontAttr : a.int32(3);
