@@ -25,3 +25,5 @@
 #include "automation/controls.h"
 #include "gui/dialogs.h"
 #include "gui/tray.h"
+#include "gui/gui.h"
+#include "gui/gui_events.h"
