@@ -281,7 +281,7 @@ int bi_PROGRESSON(Engine&, Args& a, Variant&) {
 
 int bi_PROGRESSSET(Engine&, Args& a, Variant&) {
     ProgressState& p = progress();
-    if (!p.window) return 0;
+    if (!p.window || !IsWindow(p.window)) return 0;  // none, or closed by someone else
     const double percent = a.dbl(0);
     if (percent >= 0 && percent <= 100 && p.bar) SendMessageW(p.bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
     if (a.given(1) && !a.str(1).empty() && p.subText) SetWindowTextW(p.subText, wz(a.str(1)));
