@@ -232,7 +232,9 @@ bool onCommand(GuiWindow& w, WPARAM wp, LPARAM lp) {
         return false;
     }
     if (c->kind == CtrlKind::MenuItem && c->radioItem) moveMenuRadio(*c);
-    guiControlEvent(id, code);
+    // A command without a control handle comes from a menu or an accelerator (code 1): for the control it
+    // names it is a click, so an accelerator bound to a button or an input fires it.
+    guiControlEvent(id, from ? code : 0);
     return true;
 }
 
