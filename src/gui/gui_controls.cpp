@@ -255,6 +255,11 @@ bool guiWindowFontIsDefault(const GuiWindow& w) {
     return w.fontName.empty() && w.fontSize == 85 && w.fontWeight == 400 && w.fontAttr == 0 && w.fontQuality == 2;
 }
 
+// The client height docking scales from: the creation height, less the menu bar that took its room since.
+int guiReferenceHeight(const GuiWindow& w) {
+    return w.hasMenuBar ? w.height0 - GetSystemMetrics(SM_CYMENU) : w.height0;
+}
+
 bool guiTakesDocking(CtrlKind k) {
     switch (k) {
         case CtrlKind::TabItem:
@@ -294,7 +299,7 @@ void guiComputeReference(GuiControl& c, GuiWindow& w) {
         // Scale the current rectangle back to the creation size, undoing the docking rules.
         RECT cl{};
         GetClientRect(w.hwnd, &cl);
-        const int W = cl.right, H = cl.bottom, W0 = w.width0, H0 = w.height0;
+        const int W = cl.right, H = cl.bottom, W0 = w.width0, H0 = guiReferenceHeight(w);
         if (W > 0 && H > 0 && (W != W0 || H != H0)) {
             const uint16_t d = c.dock;
             int rx = W0 * x / W, ry = H0 * y / H, rw = W0 * cw / W, rh = H0 * ch / H;

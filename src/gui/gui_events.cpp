@@ -69,6 +69,8 @@ struct EventsState {
     ListDrag drag;
 };
 
+void pollMouse(GuiWindow& w, int mode, int primaryState, int secondaryState);
+
 EventsState& ev() {
     static EventsState s;
     return s;
@@ -230,7 +232,9 @@ bool onCommand(GuiWindow& w, WPARAM wp, LPARAM lp) {
         return false;
     }
     if (c->kind == CtrlKind::MenuItem && c->radioItem) moveMenuRadio(*c);
-    guiControlEvent(id, code);
+    // A command without a control handle comes from a menu or an accelerator (code 1): for the control it
+    // names it is a click, so an accelerator bound to a button or an input fires it.
+    guiControlEvent(id, from ? code : 0);
     return true;
 }
 
@@ -568,7 +572,13 @@ struct Install {
 
 // ---- the window procedure's share ------------------------------------------------------------------------------
 
-void guiPollMouse(GuiWindow& w, int mode) {
+void guiPollMouse(GuiWindow& w, int mode) { pollMouse(w, mode, -1, -1); }
+
+namespace {
+
+// primary/secondary: the button states a button message reports (1 down, 0 up), -1 to read them. A quick
+// click can be over before its messages are handled, so the asynchronous state alone would miss it.
+void pollMouse(GuiWindow& w, int mode, int primaryState, int secondaryState) {
     if (!w.hwnd || w.destroying) return;
     POINT screen;
     if (!GetCursorPos(&screen)) return;
@@ -581,8 +591,9 @@ void guiPollMouse(GuiWindow& w, int mode) {
     }
     if (mode == 0) return;
     const GuiState& g = gui();
-    const bool primary = (GetAsyncKeyState(g.primaryButton) & 0x8000) != 0;
-    const bool secondary = (GetAsyncKeyState(g.secondaryButton) & 0x8000) != 0;
+    const bool primary = primaryState >= 0 ? primaryState == 1 : (GetAsyncKeyState(g.primaryButton) & 0x8000) != 0;
+    const bool secondary =
+        secondaryState >= 0 ? secondaryState == 1 : (GetAsyncKeyState(g.secondaryButton) & 0x8000) != 0;
     if (primary != w.primaryDown) {
         w.primaryDown = primary;
         if (mode >= 1 && w.mouseEvents) {
@@ -600,6 +611,8 @@ void guiPollMouse(GuiWindow& w, int mode) {
         if (mode >= 1) raiseWindowEvent(w, secondary ? kEvSecondaryDown : kEvSecondaryUp);
     }
 }
+
+}  // namespace
 
 bool guiControlEvent(int id, int code) {
     GuiControl* c = id >= kGuiFirstId ? guiControl(id) : nullptr;
@@ -723,12 +736,16 @@ bool guiEventsMessage(GuiWindow& w, UINT msg, WPARAM wp, LPARAM lp, LRESULT& res
             win.resized = false;
             return false;
         case WM_LBUTTONDOWN:
+            pollMouse(win, 1, 1, -1);
+            return false;
         case WM_RBUTTONDOWN:
+            pollMouse(win, 1, -1, 1);
+            return false;
         case WM_RBUTTONUP:
-            guiPollMouse(win, 1);
+            pollMouse(win, 1, -1, 0);
             return false;
         case WM_LBUTTONUP:
-            guiPollMouse(win, 1);
+            pollMouse(win, 1, 0, -1);
             if (ev().drag.win == hwnd) endListDrag(win);
             return false;
         case WM_MOUSEMOVE:
@@ -767,16 +784,15 @@ int bi_GUIGETMSG(Engine& e, Args& a, Variant& r) {
     const bool advanced = a.given(0) && a.int32(0) == 1;
     EventsState& s = ev();
     const bool mayPump = s.handling.empty();
-    if (s.queue.empty() && mayPump) pumpMessages();
     if (s.queue.empty()) {
-        // Nothing to report: a polling loop must not spin. The first empty reads give up only the time
-        // slice; after that each read waits up to 10 ms, waking as soon as input arrives.
+        // Nothing to report: a polling loop must not spin. The first empty reads sweep the message queue and
+        // give up the time slice; after that each read waits up to 10 ms for input and sweeps the queue only
+        // when some arrived (the run loop sweeps it every 10 ms anyway). Each sweep is a round trip to the
+        // window system, which is what an idle loop would otherwise spend its time on.
         if (s.emptyReads < 100) {
             ++s.emptyReads;
-            Sleep(0);
-        } else if (mayPump) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-            pumpMessages();
+            if (mayPump) pumpMessages();
+            if (s.queue.empty()) Sleep(0);
         } else {
             Sleep(10);
         }

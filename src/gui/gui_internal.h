@@ -18,6 +18,7 @@ HFONT guiMakeFont(int32_t size10, int32_t weight, int32_t attr, const SString& n
 bool guiWindowFontIsDefault(const GuiWindow& w);
 void guiComputeReference(GuiControl& c, GuiWindow& w);
 bool guiTakesDocking(CtrlKind k);
+int guiReferenceHeight(const GuiWindow& w);
 int guiListViewItemIndex(const GuiControl& item);  // -1 when gone
 
 // gui_window.cpp

@@ -467,11 +467,7 @@ LRESULT guiOwnerDrawButton(GuiControl& c, const DRAWITEMSTRUCT& d) {
 
 // Moves every docking control of the window for a new client size.
 void guiDockControls(GuiWindow& w, int W, int H) {
-    int W0 = w.width0, H0 = w.height0;
-    if (w.hasMenuBar) {
-        // The creation size counted the menu bar inside the client area.
-        (void)0;
-    }
+    const int W0 = w.width0, H0 = guiReferenceHeight(w);
     if (W0 <= 0 || H0 <= 0) return;
     if (w.initialLayout) {
         for (auto& c : gui().controls)
