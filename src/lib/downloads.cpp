@@ -84,7 +84,10 @@ enum : int32_t {
 
 enum class Target { File, Memory, SizeOnly };
 
-constexpr DWORD kReadBlock = 65536;
+constexpr DWORD kReadBlock = 1024 * 1024;
+// A read that waited longer than this at under 1 MB/s marks a slow transfer.
+constexpr ULONGLONG kSlowReadMs = 50;
+constexpr ULONGLONG kFastBytesPerMs = 1000;
 
 struct Download {
     int32_t id = 0;
@@ -257,18 +260,30 @@ int32_t readBody(Download& d, HINTERNET body) {
     if (d.target == Target::File && !out.open(d.file)) return kErrFile;
     std::unique_ptr<uint8_t[]> block(new uint8_t[kReadBlock]);
     int64_t total = 0;
+    DWORD stride = 0;
     for (;;) {
         if (d.cancelled.load()) {
             SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
             return kErrRead;
         }
-        // Read what has arrived (waiting for something first), so the byte count follows a slow transfer.
+        // Wait until something has arrived, then read that much. While reads are fast the read size
+        // grows (up to the block) and the reads no longer wait first, so a fast transfer moves in large
+        // blocks; a slow read drops back to reading what has arrived, so the byte count follows a slow
+        // transfer and a cancel is seen soon.
         DWORD avail = 0;
-        if (!InternetQueryDataAvailable(body, &avail, 0, 0)) return kErrRead;
-        if (avail == 0 || avail > kReadBlock) avail = avail == 0 ? 1024 : kReadBlock;
+        if (stride == 0 && !InternetQueryDataAvailable(body, &avail, 0, 0)) return kErrRead;
+        DWORD want = avail > stride ? avail : stride;
+        if (want == 0) want = 1024;
+        if (want > kReadBlock) want = kReadBlock;
+        const ULONGLONG started = GetTickCount64();
         DWORD got = 0;
-        if (!InternetReadFile(body, block.get(), avail, &got)) return kErrRead;
-        if (got == 0) break;
+        if (!InternetReadFile(body, block.get(), want, &got)) return kErrRead;
+        if (got == 0) break;  // the end of the body
+        const ULONGLONG ms = GetTickCount64() - started;
+        if (ms > kSlowReadMs && got / ms < kFastBytesPerMs)
+            stride = 0;
+        else if (stride < kReadBlock)
+            stride = stride * 2 + 65536;
         if (d.target == Target::File) {
             if (!out.write(block.get(), got)) return kErrFile;
         } else {
