@@ -104,6 +104,7 @@ struct Download {
     std::atomic<int32_t> error{0};
     std::atomic<int32_t> extended{0};
     std::atomic<bool> cancelled{false};
+    bool lengthAnnounced = false;  // an HTTP Content-Length came (the worker's own)
     WinHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     WinHandle thread;
 
@@ -245,12 +246,14 @@ DWORD httpStatus(HINTERNET request) {
     return status;
 }
 
-// The Content-Length of a response, 0 when absent.
-int64_t contentLength(HINTERNET request) {
+// The Content-Length of a response, 0 when absent; announced tells whether it came.
+int64_t contentLength(HINTERNET request, bool& announced) {
     wchar_t text[32];
     DWORD len = sizeof text;
+    announced = false;
     if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &len, nullptr)) return 0;
     const int64_t n = _wcstoi64(text, nullptr, 10);
+    announced = n > 0;
     return n > 0 ? n : 0;
 }
 
@@ -308,6 +311,12 @@ int32_t readBody(Download& d, HINTERNET body) {
     }
     if (d.cancelled.load()) {
         SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        return kErrRead;
+    }
+    // A server that closes the connection before the announced length has arrived cut the body short:
+    // the library reports that as a normal end, so it is caught here.
+    if (d.lengthAnnounced && total < d.size.load()) {
+        SetLastError(ERROR_INTERNET_CONNECTION_RESET);
         return kErrRead;
     }
     if (d.target == Target::File && !out.commit()) return kErrFile;
@@ -370,7 +379,7 @@ int32_t openBody(Download& d, HINTERNET& body) {
                 SetLastError(ERROR_SUCCESS);
                 return kErrProxyStatus;
             }
-            d.size.store(contentLength(h));
+            d.size.store(contentLength(h, d.lengthAnnounced));
         } else if (GetLastError() == ERROR_INTERNET_INCORRECT_HANDLE_TYPE) {
             // A library that cannot send FTP through the proxy fetched the file itself: an FTP file handle.
             DWORD high = 0;
@@ -428,7 +437,7 @@ int32_t openBody(Download& d, HINTERNET& body) {
         SetLastError(ERROR_SUCCESS);
         return kErrHttpSend;
     }
-    d.size.store(contentLength(request));
+    d.size.store(contentLength(request, d.lengthAnnounced));
     body = request;
     return 0;
 }
