@@ -122,11 +122,11 @@ Variant receivedValue(const uint8_t* bytes, size_t n, bool binary) {
     return Variant::string(enc::fromAnsi(bytes, n));
 }
 
-// The Binary form of data to send (strings in ANSI, "0x..." hex texts as their bytes).
-Variant sendBytes(const Variant& data) {
-    Variant copy(data);
-    copy.toBinary();
-    return copy;
+// The data argument in its Binary form (strings in ANSI, "0x..." hex texts as their bytes), converted in
+// place: the handler owns its arguments, and a block being sent is not copied once more.
+const Variant& sendBytes(Variant& data) {
+    data.toBinary();
+    return data;
 }
 
 // ---- UDP socket arrays ------------------------------------------------------------------------------------
@@ -246,7 +246,7 @@ int bi_TCPSEND(Engine& e, Args& a, Variant& r) {
         e.setError(WSAENOTSOCK);
         return 0;
     }
-    const Variant bytes = sendBytes(a[1]);
+    const Variant& bytes = sendBytes(a[1]);
     const int n = send(s, reinterpret_cast<const char*>(bytes.binaryData()), static_cast<int>(bytes.binaryLength()), 0);
     if (n == SOCKET_ERROR) {
         e.setError(WSAGetLastError());
@@ -370,7 +370,7 @@ int bi_UDPSEND(Engine& e, Args& a, Variant& r) {
         return 0;
     }
     const SOCKET s = socketArg(arr->at(1));
-    const Variant bytes = sendBytes(a[1]);
+    const Variant& bytes = sendBytes(a[1]);
     const int n = s == INVALID_SOCKET ? SOCKET_ERROR
                                       : sendto(s, reinterpret_cast<const char*>(bytes.binaryData()),
                                                static_cast<int>(bytes.binaryLength()), 0,
