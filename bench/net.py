@@ -12,6 +12,8 @@ Prints the median seconds and MiB/s of each and the ratio Tarvex/Python (the tar
 """
 
 import argparse
+import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -111,6 +113,12 @@ def main():
                 mb = total / 1048576
                 print(f"{label:<22} {t:8.3f} {mb / t:7.0f} {p:8.3f} {mb / p:7.0f} {t / p:6.2f}")
         finally:
+            pid_file = tmp / "http.pid"
+            if pid_file.exists():
+                try:
+                    os.kill(int(pid_file.read_text().strip()), signal.SIGTERM)
+                except (OSError, ValueError):
+                    pass
             session.stop()
 
 
