@@ -84,7 +84,10 @@ enum : int32_t {
 
 enum class Target { File, Memory, SizeOnly };
 
-constexpr DWORD kReadBlock = 65536;
+constexpr DWORD kReadBlock = 1024 * 1024;
+// A read that waited longer than this at under 1 MB/s marks a slow transfer.
+constexpr ULONGLONG kSlowReadMs = 50;
+constexpr ULONGLONG kFastBytesPerMs = 1000;
 
 struct Download {
     int32_t id = 0;
@@ -101,6 +104,7 @@ struct Download {
     std::atomic<int32_t> error{0};
     std::atomic<int32_t> extended{0};
     std::atomic<bool> cancelled{false};
+    bool lengthAnnounced = false;  // an HTTP Content-Length came (the worker's own)
     WinHandle done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     WinHandle thread;
 
@@ -242,12 +246,14 @@ DWORD httpStatus(HINTERNET request) {
     return status;
 }
 
-// The Content-Length of a response, 0 when absent.
-int64_t contentLength(HINTERNET request) {
+// The Content-Length of a response, 0 when absent; announced tells whether it came.
+int64_t contentLength(HINTERNET request, bool& announced) {
     wchar_t text[32];
     DWORD len = sizeof text;
+    announced = false;
     if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &len, nullptr)) return 0;
     const int64_t n = _wcstoi64(text, nullptr, 10);
+    announced = n > 0;
     return n > 0 ? n : 0;
 }
 
@@ -257,18 +263,30 @@ int32_t readBody(Download& d, HINTERNET body) {
     if (d.target == Target::File && !out.open(d.file)) return kErrFile;
     std::unique_ptr<uint8_t[]> block(new uint8_t[kReadBlock]);
     int64_t total = 0;
+    DWORD stride = 0;
     for (;;) {
         if (d.cancelled.load()) {
             SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
             return kErrRead;
         }
-        // Read what has arrived (waiting for something first), so the byte count follows a slow transfer.
+        // Wait until something has arrived, then read that much. While reads are fast the read size
+        // grows (up to the block) and the reads no longer wait first, so a fast transfer moves in large
+        // blocks; a slow read drops back to reading what has arrived, so the byte count follows a slow
+        // transfer and a cancel is seen soon.
         DWORD avail = 0;
-        if (!InternetQueryDataAvailable(body, &avail, 0, 0)) return kErrRead;
-        if (avail == 0 || avail > kReadBlock) avail = avail == 0 ? 1024 : kReadBlock;
+        if (stride == 0 && !InternetQueryDataAvailable(body, &avail, 0, 0)) return kErrRead;
+        DWORD want = avail > stride ? avail : stride;
+        if (want == 0) want = 1024;
+        if (want > kReadBlock) want = kReadBlock;
+        const ULONGLONG started = GetTickCount64();
         DWORD got = 0;
-        if (!InternetReadFile(body, block.get(), avail, &got)) return kErrRead;
-        if (got == 0) break;
+        if (!InternetReadFile(body, block.get(), want, &got)) return kErrRead;
+        if (got == 0) break;  // the end of the body
+        const ULONGLONG ms = GetTickCount64() - started;
+        if (ms > kSlowReadMs && got / ms < kFastBytesPerMs)
+            stride = 0;
+        else if (stride < kReadBlock)
+            stride = stride * 2 + 65536;
         if (d.target == Target::File) {
             if (!out.write(block.get(), got)) return kErrFile;
         } else {
@@ -293,6 +311,12 @@ int32_t readBody(Download& d, HINTERNET body) {
     }
     if (d.cancelled.load()) {
         SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+        return kErrRead;
+    }
+    // A server that closes the connection before the announced length has arrived cut the body short:
+    // the library reports that as a normal end, so it is caught here.
+    if (d.lengthAnnounced && total < d.size.load()) {
+        SetLastError(ERROR_INTERNET_CONNECTION_RESET);
         return kErrRead;
     }
     if (d.target == Target::File && !out.commit()) return kErrFile;
@@ -355,7 +379,7 @@ int32_t openBody(Download& d, HINTERNET& body) {
                 SetLastError(ERROR_SUCCESS);
                 return kErrProxyStatus;
             }
-            d.size.store(contentLength(h));
+            d.size.store(contentLength(h, d.lengthAnnounced));
         } else if (GetLastError() == ERROR_INTERNET_INCORRECT_HANDLE_TYPE) {
             // A library that cannot send FTP through the proxy fetched the file itself: an FTP file handle.
             DWORD high = 0;
@@ -413,7 +437,7 @@ int32_t openBody(Download& d, HINTERNET& body) {
         SetLastError(ERROR_SUCCESS);
         return kErrHttpSend;
     }
-    d.size.store(contentLength(request));
+    d.size.store(contentLength(request, d.lengthAnnounced));
     body = request;
     return 0;
 }
