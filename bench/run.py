@@ -60,13 +60,19 @@ def wall(cmd, env, n=10):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("-r", "--rounds", type=int, default=5)
-    ap.add_argument("--exe", help="tarvex3.exe to measure (default: the x86_64 build)")
+    ap.add_argument("--exe", help="tarvex3.exe to measure, either build (default: the x86_64 build)")
     ap.add_argument("names", nargs="*", help="workloads to run (prefix of the file name, e.g. a or b_fib)")
     args = ap.parse_args()
 
     exe = Path(args.exe).resolve() if args.exe else rt.build_dir() / "x86_64" / "tarvex3.exe"
     if not exe.exists():
         sys.exit(f"no runtime at {exe}: run scripts/build.sh x86_64 first")
+    arch = rt.exe_arch(exe)
+    wine = rt.WINE64 if arch == "x86_64" else rt.WINE32
+    if arch == "i686":
+        problem = rt.wine32_problem(rt.build_dir(), rt.wine_prefix())
+        if problem:
+            sys.exit(f"cannot run the i686 build here: {problem}")
     names = sorted(p.stem for p in WORKLOADS.glob("*.qx3"))
     if args.names:
         names = [n for n in names if any(n.startswith(x) for x in args.names)]
@@ -81,7 +87,7 @@ def main():
         for r in range(args.rounds):
             for n in names:
                 runs = {
-                    "tarvex": ([rt.WINE64, str(exe), "/ErrorStdOut", "/Tarvex3ExecuteScript",
+                    "tarvex": ([wine, str(exe), "/ErrorStdOut", "/Tarvex3ExecuteScript",
                                 rt.win_path(WORKLOADS / f"{n}.qx3")], wenv),
                     "python": ([sys.executable, str(WORKLOADS / f"{n}.py")], None),
                     "lua": ([LUA, str(WORKLOADS / f"{n}.lua")], None),
@@ -112,16 +118,16 @@ def main():
             full.write_text("Local $a[1000000]\nFor $i = 0 To 999999\n    $a[$i] = $i\nNext\n")
             base.write_text("Local $a[1]\nFor $i = 0 To 999999\n    $a[0] = $i\nNext\n")
             hello.write_text('ConsoleWrite("hello" & @CRLF)\n')
-            run = lambda f: [rt.WINE64, str(exe), "/ErrorStdOut", "/Tarvex3ExecuteScript", rt.win_path(f)]
+            run = lambda f: [wine, str(exe), "/ErrorStdOut", "/Tarvex3ExecuteScript", rt.win_path(f)]
             mem = peak_rss_mb(run(full), wenv) - peak_rss_mb(run(base), wenv)
             print(f"1,000,000-element integer array: {mem:.1f} MB")
             trivial = tmp / "trivial.exe"
             src = tmp / "trivial.c"
             src.write_text("int main(void) { return 0; }\n")
-            subprocess.run(["x86_64-w64-mingw32-gcc-posix", "-O2", "-static", str(src), "-o", str(trivial)],
+            subprocess.run([f"{arch}-w64-mingw32-gcc-posix", "-O2", "-static", str(src), "-o", str(trivial)],
                            check=True)
             t_hello = wall(run(hello), wenv)
-            t_trivial = wall([rt.WINE64, str(trivial)], wenv)
+            t_trivial = wall([wine, str(trivial)], wenv)
             print(f"hello-world start: {t_hello * 1000:.0f} ms; trivial exe: {t_trivial * 1000:.0f} ms; "
                   f"difference {(t_hello - t_trivial) * 1000:.0f} ms")
     finally:

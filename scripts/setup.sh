@@ -6,7 +6,12 @@
 #
 # Output:  build/deps/pcre2-x86_64, build/deps/pcre2-i686   (include/, lib/libpcre2-16.a)
 #          build/deps/probe-x86_64.exe                       (proves PCRE2 + JIT and the code pages under Wine)
-#          build/wineprefix                                  (WINEARCH=win64)
+#          build/wineprefix                                  (WINEARCH=win64; with syswow64 when 32-bit
+#                                                            Wine is there)
+#          build/wineprefix/.tarvex-wow64                    "ready", or why 32-bit programs cannot run here
+#
+# 32-bit Wine (Debian's i386 architecture and wine32) is installed only where the kernel executes 32-bit x86
+# code: a tiny static 32-bit program (tests/tools/exec32.c) is built and run to find out.
 # Safe to run as root on a clean Debian 12 machine; several engineers may run it at once (it takes a lock).
 set -euo pipefail
 
@@ -16,7 +21,7 @@ PREFIX="$ROOT/build/wineprefix"
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 # Bump when a step below changes in a way that must redo it on machines that already ran it.
-SETUP_VERSION=1
+SETUP_VERSION=2
 STAMP="$DEPS/.setup-$SETUP_VERSION"
 
 PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
@@ -42,7 +47,8 @@ quick_ok() {
     for c in cmake ninja Xvfb xdotool python3 g++ make; do command -v "$c" >/dev/null || return 1; done
     for c in "${LOCALES[@]}"; do have_locale "$c" || return 1; done
     [ -f "$DEPS/pcre2-x86_64/lib/libpcre2-16.a" ] && [ -f "$DEPS/pcre2-i686/lib/libpcre2-16.a" ] || return 1
-    [ -f "$PREFIX/.tarvex-ready" ] && [ -f "$PREFIX/.tarvex-no-crash-dialog" ] || return 1
+    [ -f "$PREFIX/.tarvex-ready" ] && [ -f "$PREFIX/.tarvex-no-crash-dialog" ] && [ -f "$PREFIX/.tarvex-wow64" ] \
+        || return 1
 }
 if quick_ok; then exit 0; fi
 
@@ -67,16 +73,52 @@ apt_update() {
 }
 
 # ---- packages ---------------------------------------------------------------------------------------------
+NATIVE_ARCH=$(dpkg --print-architecture)
 missing=()
 for p in "${PACKAGES[@]}"; do
-    st=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
-    [ "$st" = installed ] || missing+=("$p")
+    # With a foreign architecture added a package may be listed once per architecture: the native one counts.
+    dpkg-query -W -f='${db:Status-Status} ${Architecture}\n' "$p" 2>/dev/null | grep -qE "^installed ($NATIVE_ARCH|all)\$" \
+        || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     need_root "installing ${missing[*]}"
     apt_update
     log "installing: ${missing[*]}"
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# ---- 32-bit Wine, where this machine runs 32-bit code ------------------------------------------------------
+EXEC32_PROBLEM=
+exec32_check() {  # sets EXEC32_PROBLEM to why 32-bit programs cannot run here, or leaves it empty
+    local out="$DEPS/exec32"
+    if ! gcc -m32 -nostdlib -static -o "$out" "$ROOT/tests/tools/exec32.c" 2>/dev/null; then
+        EXEC32_PROBLEM="a 32-bit test program could not be built"
+    elif ! "$out" 2>/dev/null; then
+        EXEC32_PROBLEM="this machine's kernel does not run 32-bit programs"
+    fi
+}
+exec32_check
+if [ -z "$EXEC32_PROBLEM" ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        need_root "adding the i386 architecture"
+        log "adding Debian's i386 architecture (for 32-bit Wine)"
+        dpkg --add-architecture i386
+        APT_UPDATED=0
+    fi
+    st=$(dpkg-query -W -f='${db:Status-Status}' wine32:i386 2>/dev/null || true)
+    if [ "$st" != installed ]; then
+        need_root "installing wine32"
+        apt_update
+        log "installing wine32:i386"
+        apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null || EXEC32_PROBLEM="wine32 could not be installed"
+    fi
+    # A prefix made before 32-bit Wine was there has no syswow64 and cannot run 32-bit programs: make it anew.
+    if [ -z "$EXEC32_PROBLEM" ] && [ -f "$PREFIX/.tarvex-ready" ] && [ ! -d "$PREFIX/drive_c/windows/syswow64" ]; then
+        log "the Wine prefix predates 32-bit Wine: making it anew"
+        rm -f "$PREFIX/.tarvex-ready" "$PREFIX/.tarvex-no-crash-dialog" "$PREFIX/.tarvex-wow64"
+    fi
+else
+    log "32-bit Wine is not set up: $EXEC32_PROBLEM (the i686 tests will be reported as skipped)"
 fi
 
 # ---- locales (Wine reads its ANSI code page from LC_ALL: zh_CN.UTF-8 -> 936, en_US.UTF-8 -> 1252) -----------
@@ -206,7 +248,7 @@ if [ ! -f "$PROBE" ]; then
             -I"$DEPS/pcre2-$arch/include" "$ROOT/scripts/probe.cpp" "$DEPS/pcre2-$arch/lib/libpcre2-16.a" \
             -o "$DEPS/probe-$arch.exe.tmp" || die "probe does not build for $arch"
     done
-    mv "$DEPS/probe-i686.exe.tmp" "$DEPS/probe-i686.exe"   # built only: this machine runs 64-bit Wine
+    mv "$DEPS/probe-i686.exe.tmp" "$DEPS/probe-i686.exe"   # run below when 32-bit Wine is there
     wine_env
     [ -n "${DISPLAY:-}" ] || start_xvfb
     for want in "zh_CN.UTF-8 936" "en_US.UTF-8 1252"; do
@@ -216,6 +258,26 @@ if [ ! -f "$PROBE" ]; then
         grep -qx "pcre2 jit ok" <<<"$got" || die "PCRE2 JIT check failed: $got"
     done
     mv "$DEPS/probe-x86_64.exe.tmp" "$PROBE"
+fi
+
+# ---- 32-bit programs in the prefix: the i686 probe must run as the 64-bit one did ----------------------------
+if [ ! -f "$PREFIX/.tarvex-wow64" ]; then
+    if [ -n "$EXEC32_PROBLEM" ]; then
+        echo "$EXEC32_PROBLEM" >"$PREFIX/.tarvex-wow64"
+    elif [ ! -d "$PREFIX/drive_c/windows/syswow64" ]; then
+        echo "the Wine prefix has no syswow64 folder" >"$PREFIX/.tarvex-wow64"
+    else
+        log "checking 32-bit programs under Wine"
+        wine_env
+        [ -n "${DISPLAY:-}" ] || start_xvfb
+        got=$(LC_ALL=en_US.UTF-8 /usr/lib/wine/wine "$DEPS/probe-i686.exe" </dev/null 2>/dev/null | tr -d '\r') || true
+        if grep -qx "pcre2 jit ok" <<<"$got"; then
+            echo ready >"$PREFIX/.tarvex-wow64"
+        else
+            log "32-bit Wine did not run the i686 probe: the i686 tests will be reported as skipped"
+            echo "32-bit Wine did not run a test program in the prefix" >"$PREFIX/.tarvex-wow64"
+        fi
+    fi
 fi
 
 touch "$STAMP"

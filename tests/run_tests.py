@@ -57,6 +57,8 @@ SCRIPTS = ROOT / "tests" / "scripts"
 LAUNCHER_SRC = ROOT / "tests" / "tools" / "txlaunch.c"
 WM_SRC = ROOT / "tests" / "tools" / "txwm.c"
 WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"  # 32-bit Wine's loader (package wine32), for setup lines of i686 runs
+EXEC32_SRC = ROOT / "tests" / "tools" / "exec32.c"
 WINESERVER = "/usr/lib/wine/wineserver"
 DEFAULT_TIMEOUT = 20.0
 CODEPAGES = {  # code page -> (LC_ALL, Python codec)
@@ -64,7 +66,7 @@ CODEPAGES = {  # code page -> (LC_ALL, Python codec)
     1252: ("en_US.UTF-8", "cp1252"),
 }
 DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|close-key|"
-                       r"skip|setup|program)\s*:(.*)$",
+                       r"skip|setup|program|arch|requires)\s*:(.*)$",
                        re.IGNORECASE)
 
 
@@ -87,6 +89,8 @@ class Test:
     skip: str = None
     setup: list = field(default_factory=list)  # bash commands run before the test
     program: str = None      # run this instead of the runtime
+    arch: str = None         # x86_64 or i686: the only build the test is for
+    requires: list = field(default_factory=list)  # capabilities of the machine the test needs
     error: str = None        # a malformed directive
 
     @property
@@ -150,6 +154,14 @@ def parse_test(path):
                 t.setup.append(value)
             elif key == "program":
                 t.program = value.strip()
+            elif key == "arch":
+                t.arch = value.strip().lower()
+                if t.arch not in ARCHES:
+                    raise ValueError(f"architecture {t.arch} is not one of {ARCHES}")
+            elif key == "requires":
+                t.requires.append(value.strip().lower())
+                if t.requires[-1] not in CAPABILITIES:
+                    raise ValueError(f"capability {t.requires[-1]} is not one of {sorted(CAPABILITIES)}")
         except ValueError as e:
             t.error = f"bad directive '{line.strip()}': {e}"
     if t.args is not None and t.cmdline is not None:
@@ -164,6 +176,56 @@ def find_tests(filters):
     if filters:
         tests = [p for p in tests if any(f in p.relative_to(SCRIPTS).as_posix() for f in filters)]
     return tests
+
+
+# ---- the build under test and the machine's capabilities ----------------------------------------------------
+
+ARCHES = ("x86_64", "i686")
+
+
+def exe_arch(exe):
+    """The architecture of a PE executable, from the machine field of its file header."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        sys.exit(f"{exe} is not a Windows executable")
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[pe:pe + 4] != b"PE\0\0":
+        sys.exit(f"{exe} is not a Windows executable")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    return {0x8664: "x86_64", 0x14C: "i686"}.get(machine) or sys.exit(f"{exe}: unknown machine 0x{machine:X}")
+
+
+def exec32_problem(bdir):
+    """None when this machine's kernel runs 32-bit x86 programs, else why not."""
+    out = bdir / "exec32"
+    try:
+        build_tool(EXEC32_SRC, out, "gcc", "-m32", "-nostdlib", "-static")
+    except (subprocess.CalledProcessError, OSError) as e:
+        return f"a 32-bit test program could not be built ({e})"
+    try:
+        rc = subprocess.run([str(out)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10).returncode
+    except OSError as e:
+        return f"this machine's kernel does not run 32-bit programs ({e.strerror})"
+    return None if rc == 0 else f"a 32-bit test program failed with status {rc}"
+
+
+def wine32_problem(bdir, prefix):
+    """None when 32-bit Windows programs can run in the test prefix, else why not."""
+    problem = exec32_problem(bdir)
+    if problem:
+        return problem
+    if not os.access(WINE32, os.X_OK):
+        return f"32-bit Wine is not installed ({WINE32} is missing)"
+    if not (prefix / "drive_c" / "windows" / "syswow64").is_dir():
+        return "the Wine prefix has no syswow64 folder (it was made before 32-bit Wine was installed)"
+    return None
+
+
+# Capabilities a test may require with "; requires: NAME", each with its check (None: available).
+CAPABILITIES = {
+    "exec32": lambda bdir, prefix: exec32_problem(bdir),
+}
 
 
 # ---- Windows command lines ---------------------------------------------------------------------------------------
@@ -383,10 +445,10 @@ def close_window(title, key, env, pgid, deadline, stop):
     return None if seen else f"no window '{title}' appeared"
 
 
-def run_setup(t, cmd, env, exe, scratch):
+def run_setup(t, cmd, env, exe, scratch, wine):
     """Runs one setup command of a test; returns an error text or None."""
     cmd = substitute(cmd, {"{script}": str(t.path), "{dir}": str(t.path.parent), "{tmp}": str(scratch),
-                           "{exe}": str(exe), "{exedir}": str(Path(exe).parent), "{wine}": WINE64})
+                           "{exe}": str(exe), "{exedir}": str(Path(exe).parent), "{wine}": wine})
     # The output goes to a file rather than a pipe: a Wine service that a setup program starts may inherit a
     # pipe and hold it open long after the program itself has ended.
     with tempfile.TemporaryFile() as out_file:
@@ -405,8 +467,9 @@ def run_setup(t, cmd, env, exe, scratch):
 
 
 class Runner:
-    def __init__(self, exe, launcher, session, tmpdir):
+    def __init__(self, exe, arch, launcher, session, tmpdir):
         self.exe = exe
+        self.wine = WINE64 if arch == "x86_64" else WINE32
         self.launcher = launcher
         self.session = session
         self.tmpdir = tmpdir
@@ -440,7 +503,7 @@ class Runner:
         expected = "".join(substitute(line, windows_placeholders(t, self.exe, scratch)) + "\n" for line in t.expect)
         env = self.session.base_env()
         for cmd in t.setup:
-            problem = run_setup(t, cmd, env, self.exe, scratch)
+            problem = run_setup(t, cmd, env, self.exe, scratch, self.wine)
             if problem:
                 return Result(t, "FAIL", problems=[problem], expected=expected)
         env.update(LC_ALL=lc_all, TX_LAUNCH_CMDLINE=command_line(t, self.exe, scratch),
@@ -629,15 +692,38 @@ def main():
     exe = Path(opts.exe).resolve() if opts.exe else bdir / "x86_64" / "tarvex3.exe"
     if not exe.exists():
         sys.exit(f"no runtime at {exe}: build it first (scripts/build.sh x86_64)")
+    arch = exe_arch(exe)
     tests = [parse_test(p) for p in find_tests(opts.filters)]
     if not tests:
         print("no tests found")
         print("0 passed, 0 failed")
         return 1
+    prefix = wine_prefix()
+    if arch == "i686":
+        problem = wine32_problem(bdir, prefix)
+        if problem:  # the whole suite is skipped, and says why: never counted as passed
+            print(f"the i686 suite is skipped: {problem}")
+            print(f"{len(tests)} skipped")
+            print("0 passed, 0 failed")
+            return 0
+    print(f"testing {exe} ({arch})", flush=True)
+    checked = {}
+    for t in tests:
+        if t.skip or t.error:
+            continue
+        if t.arch and t.arch != arch:
+            t.skip = f"{t.arch} only"
+            continue
+        for cap in t.requires:
+            if cap not in checked:
+                checked[cap] = CAPABILITIES[cap](bdir, prefix)
+            if checked[cap]:
+                t.skip = checked[cap]
+                break
 
     launcher = build_tool(LAUNCHER_SRC, bdir / "txlaunch.exe", "x86_64-w64-mingw32-gcc-posix",
                           "-municode", "-static")
-    session = Session(wine_prefix(), build_tool(WM_SRC, bdir / "txwm", "gcc", "-lX11"))
+    session = Session(prefix, build_tool(WM_SRC, bdir / "txwm", "gcc", "-lX11"))
     runner = None
     interrupted = False
 
@@ -650,7 +736,7 @@ def main():
     tmpdir = tempfile.mkdtemp(prefix="tarvex-tests-")
     try:
         session.start()
-        runner = Runner(exe, launcher, session, tmpdir)
+        runner = Runner(exe, arch, launcher, session, tmpdir)
         pool = ThreadPoolExecutor(max_workers=max(1, opts.jobs))
         try:
             for r in pool.map(runner.run, tests):

@@ -58,14 +58,66 @@ inline PCRE2_SPTR16 P(const char16_t* p) { return reinterpret_cast<PCRE2_SPTR16>
 
 struct Regex::Code {
     pcre2_code_16* re;
+    uint32_t uses = 0;      // matchers made from this code (counted until the JIT is tried)
+    bool jitTried = false;  // the JIT compile is tried once per compiled pattern
+    explicit Code(pcre2_code_16* r) : re(r) {}
     ~Code() { pcre2_code_free_16(re); }
+    Code(const Code&) = delete;
+    Code& operator=(const Code&) = delete;
 };
+
+namespace {
+
+// Compiled patterns, kept by their text: scripts match the same few patterns in loops, and compiling costs
+// far more than a short match. A compiled pattern is never changed by matching (each matcher has its own
+// match data), so one code serves every matcher of that text. Bounded; the oldest entry makes room.
+class PatternCache {
+public:
+    std::shared_ptr<Regex::Code> find(u16view pattern) const {
+        for (const Entry& e : entries_)
+            if (e.pattern.size() == pattern.size() && u16view(e.pattern) == pattern) return e.code;
+        return nullptr;
+    }
+    void add(u16view pattern, std::shared_ptr<Regex::Code> code) {
+        if (pattern.size() > kMaxPatternLength) return;  // huge generated patterns are not worth keeping
+        if (entries_.size() < kEntries) {
+            entries_.push_back(Entry{std::u16string(pattern), std::move(code)});
+            return;
+        }
+        entries_[next_] = Entry{std::u16string(pattern), std::move(code)};
+        next_ = (next_ + 1) % kEntries;
+    }
+
+private:
+    static constexpr size_t kEntries = 32;
+    static constexpr size_t kMaxPatternLength = 4096;
+    struct Entry {
+        std::u16string pattern;
+        std::shared_ptr<Regex::Code> code;
+    };
+    std::vector<Entry> entries_;
+    size_t next_ = 0;
+};
+
+PatternCache& patternCache() {
+    static PatternCache cache;
+    return cache;
+}
+
+// A pattern used this often is worth the JIT compile (about 60 short interpreted matches' time).
+constexpr uint32_t kJitAfterUses = 24;
+
+}  // namespace
 struct Regex::Data {
     pcre2_match_data_16* md;
     ~Data() { pcre2_match_data_free_16(md); }
 };
 
 Regex::Regex(u16view pattern) {
+    if ((code_ = patternCache().find(pattern))) {
+        data_ = new Data{pcre2_match_data_create_from_pattern_16(code_->re, nullptr)};
+        return;
+    }
     bool pairs = false;
     const std::u16string cleaned = cleanSurrogates(pattern, pairs);
     const u16view text = cleaned.empty() ? pattern : u16view(cleaned);
@@ -93,14 +145,12 @@ Regex::Regex(u16view pattern) {
         errorPos_ = chars + 1;
         return;
     }
-    code_ = new Code{re};
+    code_ = std::make_shared<Code>(re);
     data_ = new Data{pcre2_match_data_create_from_pattern_16(re, nullptr)};
+    patternCache().add(pattern, code_);
 }
 
-Regex::~Regex() {
-    delete data_;
-    delete code_;
-}
+Regex::~Regex() { delete data_; }
 
 void Regex::setSubject(u16view subject, int64_t startChar) {
     subject_ = subject;
@@ -110,8 +160,10 @@ void Regex::setSubject(u16view subject, int64_t startChar) {
     retry_ = 0;
     last_ = 0;
     pos_ = unitOfChar(startChar < 0 ? 0 : startChar);
-    if (code_ && !jit_ && subject.size() >= kJitThreshold)
-        jit_ = pcre2_jit_compile_16(code_->re, PCRE2_JIT_COMPLETE) == 0;
+    if (code_ && !code_->jitTried && (subject.size() >= kJitThreshold || ++code_->uses >= kJitAfterUses)) {
+        code_->jitTried = true;
+        pcre2_jit_compile_16(code_->re, PCRE2_JIT_COMPLETE);  // on failure the interpreter serves
+    }
 }
 
 size_t Regex::nextCharUnit(size_t unit) const {

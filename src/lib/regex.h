@@ -21,6 +21,9 @@ class Engine;
 
 class Regex {
 public:
+    struct Code;  // a compiled pattern
+
+
     explicit Regex(u16view pattern);
     ~Regex();
     Regex(const Regex&) = delete;
@@ -56,12 +59,10 @@ private:
     size_t nextCharUnit(size_t unit) const;
     int runMatch(size_t unit, uint32_t options);
 
-    struct Code;
     struct Data;
-    Code* code_ = nullptr;
+    std::shared_ptr<Code> code_;  // shared with the pattern cache (regex.cpp)
     Data* data_ = nullptr;
     int64_t errorPos_ = 0;
-    bool jit_ = false;
 
     u16view subject_;          // as given (groups are copied from here)
     std::u16string cleaned_;   // the subject with unpaired surrogates replaced, when it has any
