@@ -27,6 +27,12 @@ STAMP="$DEPS/.setup-$SETUP_VERSION"
 PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
           wine wine64 xvfb xauth xdotool cmake ninja-build make g++ libx11-dev dpkg-dev python3 locales
           xz-utils bzip2 ca-certificates
+          # the native fuzz targets (tests/fuzz): clang with its libFuzzer and sanitizer runtimes
+          clang-14 libclang-rt-14-dev
+          # The network tests' FTP server (run with Debian's own /usr/bin/python3).
+          python3-pyftpdlib
+          # widl: the type library of the COM test server (tests/scripts/com/server).
+          mingw-w64-tools
           # Wine's X11 driver loads these at run time; Debian only recommends them.
           libxcursor1 libxrandr2 libxi6 libxrender1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgnutls30)
 LOCALES=(zh_CN en_US)
@@ -41,11 +47,13 @@ have_locale() {  # locale -a lists "zh_CN.utf8"
 # ---- fast path: everything there already ------------------------------------------------------------------
 quick_ok() {
     [ -f "$STAMP" ] || return 1
-    [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
+    [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-widl ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
         || return 1
     local c
-    for c in cmake ninja Xvfb xdotool python3 g++ make; do command -v "$c" >/dev/null || return 1; done
+    for c in cmake ninja Xvfb xdotool python3 g++ make clang++-14; do command -v "$c" >/dev/null || return 1; done
+    [ -f /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || return 1
     for c in "${LOCALES[@]}"; do have_locale "$c" || return 1; done
+    [ -f /usr/lib/python3/dist-packages/pyftpdlib/__init__.py ] || return 1
     [ -f "$DEPS/pcre2-x86_64/lib/libpcre2-16.a" ] && [ -f "$DEPS/pcre2-i686/lib/libpcre2-16.a" ] || return 1
     [ -f "$PREFIX/.tarvex-ready" ] && [ -f "$PREFIX/.tarvex-no-crash-dialog" ] && [ -f "$PREFIX/.tarvex-wow64" ] \
         || return 1

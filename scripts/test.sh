@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs everything the project checks: set-up, both Windows builds (x86_64 and i686), the native unit tests,
-# then the script tests under Wine against each build (tests/run_tests.py; extra arguments go to it, e.g. a
-# filter or -j N).
+# the native fuzz targets (tests/fuzz/run.sh, 30 s each), the bad-argument sweep of every built-in under
+# Wine (tests/sweep/sweep.py), the editor support (scripts/editor.sh), then the script tests under Wine
+# against each build (tests/run_tests.py; extra arguments go to it, e.g. a filter or -j N).
 # Exits non-zero when any step fails; the last line is the script tests' "N passed, N failed".
 set -uo pipefail
 
@@ -31,6 +32,17 @@ else
     echo "native unit-test build FAILED"
     status=1
 fi
+
+step "fuzz targets (30 s each)"
+bash "$ROOT/tests/fuzz/run.sh" 30 || status=1
+
+step "bad-argument sweep"
+if [ -f "$B/x86_64/tarvex3.exe" ]; then
+    python3 "$ROOT/tests/sweep/sweep.py" || status=1
+fi
+
+step "editor support"
+bash "$ROOT/scripts/editor.sh" || { echo "editor support FAILED"; status=1; }
 
 # The same script tests run against both builds. Where 32-bit programs cannot run (see scripts/setup.sh), the
 # i686 run reports its tests as skipped and why; it never counts them as passed.

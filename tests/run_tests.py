@@ -34,6 +34,7 @@ scratch folder of the test's own (empty at the start), {exe} the runtime itself 
 """
 
 import argparse
+import contextlib
 import difflib
 import fcntl
 import os
@@ -66,7 +67,7 @@ CODEPAGES = {  # code page -> (LC_ALL, Python codec)
     1252: ("en_US.UTF-8", "cp1252"),
 }
 DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|close-key|"
-                       r"skip|setup|program|arch|requires)\s*:(.*)$",
+                       r"skip|setup|program|arch|requires|exclusive)\s*:(.*)$",
                        re.IGNORECASE)
 
 
@@ -91,6 +92,7 @@ class Test:
     program: str = None      # run this instead of the runtime
     arch: str = None         # x86_64 or i686: the only build the test is for
     requires: list = field(default_factory=list)  # capabilities of the machine the test needs
+    exclusive: str = None    # why the test must run alone (real input, the one mouse pointer, focus)
     error: str = None        # a malformed directive
 
     @property
@@ -158,6 +160,8 @@ def parse_test(path):
                 t.arch = value.strip().lower()
                 if t.arch not in ARCHES:
                     raise ValueError(f"architecture {t.arch} is not one of {ARCHES}")
+            elif key == "exclusive":
+                t.exclusive = value.strip() or "runs alone"
             elif key == "requires":
                 t.requires.append(value.strip().lower())
                 if t.requires[-1] not in CAPABILITIES:
@@ -466,6 +470,37 @@ def run_setup(t, cmd, env, exe, scratch, wine):
     return None
 
 
+class SharedLock:
+    """Many holders in shared mode, or one in exclusive mode; a waiting exclusive holder goes first."""
+
+    def __init__(self):
+        self.cond = threading.Condition()
+        self.shared = 0
+        self.exclusive = False
+        self.waiting = 0
+
+    @contextlib.contextmanager
+    def holding(self, exclusive):
+        with self.cond:
+            if exclusive:
+                self.waiting += 1
+                self.cond.wait_for(lambda: not self.exclusive and self.shared == 0)
+                self.waiting -= 1
+                self.exclusive = True
+            else:
+                self.cond.wait_for(lambda: not self.exclusive and self.waiting == 0)
+                self.shared += 1
+        try:
+            yield
+        finally:
+            with self.cond:
+                if exclusive:
+                    self.exclusive = False
+                else:
+                    self.shared -= 1
+                self.cond.notify_all()
+
+
 class Runner:
     def __init__(self, exe, arch, launcher, session, tmpdir):
         self.exe = exe
@@ -477,15 +512,19 @@ class Runner:
         # Tests that close a window by its title run one at a time: two boxes of the same title on the display
         # at once could make one test close the other's.
         self.desktop = threading.Lock()
+        # Tests marked exclusive (real keyboard and mouse input, the pointer's position, the foreground window)
+        # run while no other test runs; the others share this lock.
+        self.alone = SharedLock()
         self.procs = set()
         self.counter = 0
         self.stopping = False
 
     def run(self, t):
-        if t.close_windows and not t.skip:
-            with self.desktop:
-                return self.run_one(t)
-        return self.run_one(t)
+        with self.alone.holding(exclusive=bool(t.exclusive and not t.skip)):
+            if t.close_windows and not t.skip:
+                with self.desktop:
+                    return self.run_one(t)
+            return self.run_one(t)
 
     def run_one(self, t):
         if self.stopping:

@@ -111,12 +111,15 @@ std::u16string rewriteOldStyle(u16view t) {
     return std::u16string(t);
 }
 
-// A hexadecimal handle: at most 8 digits read from the right; what is left may only be "0x"/"0X".
+// A hexadecimal handle: at most a pointer's digits read from the right; what is left may only be "0x"/"0X".
 // Anything else gives 0, which names no window.
 uintptr_t parseHandle(u16view v) {
     size_t end = v.size(), digits = 0;
     uintptr_t value = 0;
-    while (end > 0 && digits < 8) {
+    // As many digits as a pointer has, so a handle's own string form ("0x" and 16 digits on x86_64) names
+    // its window.
+    constexpr size_t kMaxDigits = 2 * sizeof(uintptr_t);
+    while (end > 0 && digits < kMaxDigits) {
         char16_t c = v[end - 1];
         unsigned d;
         if (c >= u'0' && c <= u'9') d = c - u'0';

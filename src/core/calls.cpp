@@ -272,6 +272,7 @@ bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
     if (runLevel(f.funcLine + 1) != 0) return false;
 
     Frame& callee = e.frame();
+    e.lastCallReturnedValue = callee.hasReturn;
     if (callee.hasReturn) out = std::move(callee.returnValue);
     else out.setInt32(0);
     int32_t error = callee.errorByScript ? callee.error : 0;

@@ -258,6 +258,9 @@ public:
     // Calls a user function with no arguments (event, timer and exit functions). False when there is no
     // such function or it failed.
     bool callUserByName(u16view upperName, Variant& result);
+    // Whether the last user function that ended did so with RETURN and a value (a window message handler
+    // tells "no answer" from an answer of 0 by it).
+    bool lastCallReturnedValue = false;
 
     // ---- variables ---------------------------------------------------------------------------------------
     // Symbol index of a name (interned on first use).

@@ -732,6 +732,11 @@ bool Engine::checkBlocks() {
     bool inFunc = false;
     int funcLine = 0;
     const int n = lineCount();
+    // The pairing found here is what the executor's block scans would find line by line; recording it
+    // keeps entering nested blocks linear (a forward scan per block costs the square of the depth).
+    scans_.assign(static_cast<size_t>(n) + 1, BlockScan());
+    int ln = 0;
+    auto addBranch = [&] { scans_[static_cast<size_t>(stack.back().line)].branches.push_back(ln); };
 
     auto push = [&](Open o, int ln) {
         stack.push_back({o, ln});
@@ -740,6 +745,9 @@ bool Engine::checkBlocks() {
     auto innermost = [&](Open o) { return !stack.empty() && stack.back().kind == o; };
     auto close = [&](Open o, int id, const Token& t) {
         if (!innermost(o)) return fail(id, t);
+        BlockScan& s = scans_[static_cast<size_t>(stack.back().line)];
+        s.end = ln;
+        s.done = true;
         stack.pop_back();
         --counts[o];
         return true;
@@ -764,7 +772,7 @@ bool Engine::checkBlocks() {
     auto alone = [&](const TokenLine& l) { return endHere(l, 1); };
     auto loopsOpen = [&] { return counts[OWhile] + counts[ODo] + counts[OFor] > 0; };
 
-    for (int ln = 1; ln <= n; ++ln) {
+    for (ln = 1; ln <= n; ++ln) {
         TokenLine& l = tokenLine(ln);
         if (l[0].kind != tok::Keyword) continue;
         rs.currentLine = ln;
@@ -806,9 +814,11 @@ bool Engine::checkBlocks() {
             case kw::Else:
                 if (!alone(l)) return false;
                 if (!innermost(OIf)) return fail(err::ElseNoIf, t);
+                addBranch();
                 break;
             case kw::ElseIf:
                 if (!innermost(OIf)) return fail(err::ElseNoIf, t);
+                addBranch();
                 break;
             case kw::EndIf:
                 if (!alone(l) || !close(OIf, err::EndIfNoIf, t)) return false;
@@ -835,6 +845,7 @@ bool Engine::checkBlocks() {
             case kw::Switch: push(OSwitch, ln); break;
             case kw::Case:
                 if (!innermost(OSelect) && !innermost(OSwitch)) return fail(err::CaseOutside, t);
+                addBranch();
                 break;
             case kw::EndSelect:
                 if (!alone(l) || !close(OSelect, err::EndSelectNoSelect, t)) return false;

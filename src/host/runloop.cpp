@@ -37,6 +37,7 @@ constexpr DWORD kIdleMs = 10;          // longest sleep of a waiting or paused l
 DWORD g_lastPump = 0;
 DWORD g_lastServeTick = 0;  // tick of the last serving step
 bool g_exitSequenceDone = false;
+bool g_mainLevelEntered = false;  // the script's own level (start functions, end of run) was entered
 HWND g_mainHwnd = nullptr;  // the window of the class that the procedure serves (the first one created)
 
 void sweepQueue() {
@@ -92,7 +93,10 @@ void shutdownRuntime() {
         if (fn) fn();
 }
 
-enum class Served { Nothing, Worked, Stop };
+// Timers: Adlib functions ran. The level still takes its own step before serving again, so an Adlib
+// function that runs longer than its interval (it is due again as soon as it returns) cannot starve the
+// interrupted lines or keep a wait from seeing its end.
+enum class Served { Nothing, Worked, Timers, Stop };
 
 // The work of one iteration before its line or wait step: messages, exit request, then at most one of a
 // queued hot key, the pause, the due Adlib functions, one GUI, object or tray event.
@@ -117,7 +121,7 @@ enum class Served { Nothing, Worked, Stop };
         idle(kIdleMs, nullptr);
         return Served::Worked;
     }
-    if (loop::adlibRegistered() && loop::adlibPass()) return Served::Worked;
+    if (loop::adlibRegistered() && loop::adlibPass()) return Served::Timers;
     const LoopHooks& hooks = loopHooks();
     if (hooks.guiEvent && hooks.guiEvent()) return Served::Worked;
     if (hooks.objectEvent && hooks.objectEvent()) return Served::Worked;
@@ -167,7 +171,10 @@ int runLines(int firstLine) {
     RunState& rs = runState();
     Level level;
     if (!enter(e, level, firstLine)) return 1;
-    const bool outermost = e.nesting() == 1;
+    // Only the script's own level is the outermost one: the exit functions run at nesting 0 too, after it
+    // has ended, and must neither start the run again nor end it a second time.
+    const bool outermost = !g_mainLevelEntered;
+    g_mainLevelEntered = true;
     if (outermost) loop::callStartFunctions();
 
     const int count = lineCount();
@@ -177,6 +184,7 @@ int runLines(int firstLine) {
             g_lastServeTick = tick;
             Served s = serve(false, tick);
             if (s == Served::Stop) break;
+            if (s == Served::Timers && rs.stopping) break;  // EXIT or an error inside the function
             if (s == Served::Worked) {
                 g_lastServeTick = tick ^ 0x80000000u;  // serve again at once
                 continue;
@@ -210,6 +218,7 @@ WaitResult runWaitLevel(const Wait& w) {
         Served s = serve(true, GetTickCount());
         if (s == Served::Stop) break;
         if (s == Served::Worked) continue;
+        if (rs.stopping) break;
         if (waitStep(w, start, result)) break;
     }
     e.leaveLevel(level);
@@ -236,6 +245,8 @@ bool addShutdownHook(void (*fn)()) {
 int runLevel(int firstLine) { return runLines(firstLine); }
 
 WaitResult runWait(const Wait& w) { return runWaitLevel(w); }
+
+void serveSoon() { g_lastServeTick = GetTickCount() ^ 0x80000000u; }
 
 void pumpMessages() {
     if (!runState().callbackRunning) sweepQueue();

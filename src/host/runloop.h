@@ -62,6 +62,10 @@ WaitResult waitUntil(int32_t state, uint32_t timeoutMs, F&& done) {
     return runWait(w);
 }
 
+// Makes the loop serve events before the next line, not only when the millisecond tick moves (for work
+// queued by the current line, such as a COM error handler call).
+void serveSoon();
+
 // Takes every waiting message from the thread's queue now (for event-serving built-ins such as a GUI
 // message read). Does nothing while a DLL callback runs a user function.
 void pumpMessages();

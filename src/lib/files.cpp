@@ -757,12 +757,15 @@ int bi_FILEREADLINE(Engine& e, Args& a, Variant& r) {
     } trim;
     bool ok;
     if (lineNo == -1) {
-        // The last line: read to the end, keeping what the final read found.
+        // The last line wherever the position is: from the top (the position may be at the end, or inside
+        // the last line) to the end, keeping what the final read found.
         ok = false;
         Variant line;
-        while (readLine(f, line, bytes, units)) {
-            ok = true;
-            r = std::move(line);
+        if (f.seek(f.bomLen)) {
+            while (readLine(f, line, bytes, units)) {
+                ok = true;
+                r = std::move(line);
+            }
         }
     } else if (lineNo >= 1) {
         ok = f.seek(f.bomLen);

@@ -368,12 +368,20 @@ int bi_FILECREATENTFSLINK(Engine&, Args& a, Variant& r) {
 int bi_FILERECYCLE(Engine&, Args& a, Variant& r) {
     std::u16string path = fs::fullPath(a.str(0).view());
     r.setInt32(0);
-    if (path.empty()) return 0;
+    // No path is longer than the system's limit; the shell's operation would stop on an error box for one.
+    if (path.empty() || path.size() > 32767) return 0;
+    // Nothing to recycle is a failure: the shell's operation reports success for some names that cannot
+    // exist (a part longer than a file name may be).
+    WIN32_FIND_DATAW fd;
+    HANDLE found = FindFirstFileW(W(path.c_str()), &fd);
+    if (found == INVALID_HANDLE_VALUE) return 0;
+    FindClose(found);
     path.push_back(u'\0');  // the operation takes a double-NUL-terminated list
     SHFILEOPSTRUCTW op = {};
     op.wFunc = FO_DELETE;
     op.pFrom = W(path.c_str());
-    op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT;
+    // FOF_NOERRORUI: a failure is the result 0, never a box that waits for a user.
+    op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
     if (SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted) r.setInt32(1);
     return 0;
 }
