@@ -12,6 +12,7 @@
 #include <string>
 
 #include "automation/control_search.h"
+#include "automation/keys.h"
 #include "automation/winspec.h"
 #include "core/engine.h"
 #include "env/options.h"
@@ -454,6 +455,13 @@ int bi_CONTROLSETTEXT(Engine&, Args& a, Variant& r) {
         }
         return true;
     });
+}
+
+// Keys posted to the control, in the key-string language of SEND (raw: every character as itself).
+int bi_CONTROLSEND(Engine&, Args& a, Variant& r) {
+    const std::u16string keys(a.str(3).view());
+    const bool raw = a.given(4) && a.int32(4) != 0;
+    return act(a, r, [&](HWND h) { return sendKeysToWindow(h, keys, raw); });
 }
 
 int bi_CONTROLMOVE(Engine&, Args& a, Variant& r) {

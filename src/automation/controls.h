@@ -28,6 +28,7 @@ int bi_CONTROLGETTEXT(Engine&, Args&, Variant&);
 int bi_CONTROLHIDE(Engine&, Args&, Variant&);
 int bi_CONTROLLISTVIEW(Engine&, Args&, Variant&);
 int bi_CONTROLMOVE(Engine&, Args&, Variant&);
+int bi_CONTROLSEND(Engine&, Args&, Variant&);
 int bi_CONTROLSETTEXT(Engine&, Args&, Variant&);
 int bi_CONTROLSHOW(Engine&, Args&, Variant&);
 int bi_CONTROLTREEVIEW(Engine&, Args&, Variant&);

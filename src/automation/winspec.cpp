@@ -21,6 +21,7 @@ const char16_t* U(const wchar_t* s) { return reinterpret_cast<const char16_t*>(s
 constexpr UINT kHungTimeoutMs = 5000;
 constexpr int kNameBuffer = 1024;  // class names and titles compared by the search
 constexpr int kMaxText = 32767;
+constexpr int kMaxWindowText = 64 * 1024 * 1024;  // characters
 
 // Criteria flags.
 enum : uint32_t {
@@ -241,7 +242,10 @@ bool readWindowText(HWND h, std::u16string& buf) {
     buf.clear();
     DWORD_PTR len = 0;
     if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kHungTimeoutMs, &len)) return false;
-    if (len == 0 || len > static_cast<DWORD_PTR>(kMaxText)) len = kMaxText;
+    // A window that does not tell its length gets a buffer of 32767 characters; a long text (an edit
+    // holding a whole file) is read whole, up to a bound that keeps a nonsense answer from taking all memory.
+    if (len == 0) len = kMaxText;
+    if (len > static_cast<DWORD_PTR>(kMaxWindowText)) len = kMaxWindowText;
     buf.resize(static_cast<size_t>(len) + 1);
     DWORD_PTR got = 0;
     if (!SendMessageTimeoutW(h, WM_GETTEXT, static_cast<WPARAM>(len + 1), reinterpret_cast<LPARAM>(buf.data()),

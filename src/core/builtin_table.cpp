@@ -56,7 +56,7 @@ const BuiltinEntry kBuiltins[] = {
     {u"CONTROLHIDE", 3, 3, bi_CONTROLHIDE},
     {u"CONTROLLISTVIEW", 4, 6, bi_CONTROLLISTVIEW},
     {u"CONTROLMOVE", 5, 7, bi_CONTROLMOVE},
-    {u"CONTROLSEND", 4, 5, nullptr},
+    {u"CONTROLSEND", 4, 5, bi_CONTROLSEND},
     {u"CONTROLSETTEXT", 4, 5, bi_CONTROLSETTEXT},
     {u"CONTROLSHOW", 3, 3, bi_CONTROLSHOW},
     {u"CONTROLTREEVIEW", 4, 6, bi_CONTROLTREEVIEW},
