@@ -23,7 +23,8 @@ namespace com {
 
 namespace {
 
-bool g_oleStarted = false;
+bool g_oleStarted = false;      // COM is usable on the script's thread
+bool g_oleInitialised = false;  // and this layer started it (so it ends it)
 ObjectPayload* g_payloads = nullptr;  // every live payload (released at the end of the run)
 bool g_shutDown = false;
 
@@ -109,6 +110,18 @@ bool arrayToSafeArray(const ArrayData& a, VARIANT& out) {
     return true;
 }
 
+// Element types whose cells can be read as a VARIANT of that type.
+bool readableElement(VARTYPE t) {
+    switch (t) {
+        case VT_I1: case VT_UI1: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
+        case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR: case VT_BOOL: case VT_ERROR: case VT_I8:
+        case VT_UI8: case VT_DISPATCH: case VT_UNKNOWN: case VT_DECIMAL: case VT_VARIANT:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void safeArrayToArray(SAFEARRAY* sa, VARTYPE elemType, Variant& out) {
     UINT nd = sa ? SafeArrayGetDim(sa) : 0;
     if (nd == 0 || nd > static_cast<UINT>(kMaxDims)) {
@@ -145,7 +158,9 @@ void safeArrayToArray(SAFEARRAY* sa, VARTYPE elemType, Variant& out) {
             stride *= dims[d];
         }
         const char* at = data + cell * elemSize;
-        if (elemType == VT_VARIANT) {
+        if (!readableElement(elemType)) {
+            // Records and other types with no value of their own: the element stays "".
+        } else if (elemType == VT_VARIANT) {
             fromVariant(*reinterpret_cast<const VARIANT*>(at), a->at(k));
         } else {
             // A borrowed view of the element as a VARIANT of its type (nothing is released).
@@ -181,10 +196,10 @@ SString dateString(DATE d) {
 bool ensureOle() {
     if (g_oleStarted) return true;
     HRESULT hr = OleInitialize(nullptr);
-    // Someone else may have started COM on this thread already (RPC_E_CHANGED_MODE): it is usable.
+    // Someone else may have started COM on this thread in the other threading model (RPC_E_CHANGED_MODE):
+    // it is usable, but not ours to end.
     if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) return false;
-    g_oleStarted = SUCCEEDED(hr);
-    if (!g_oleStarted) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    g_oleInitialised = SUCCEEDED(hr);
     g_oleStarted = true;
     return true;
 }
@@ -303,8 +318,9 @@ void fromVariant(const VARIANT& in, Variant& out) {
             case VT_UNKNOWN: V_UNKNOWN(&view) = *V_UNKNOWNREF(&in); break;
             case VT_DECIMAL: V_DECIMAL(&view) = *V_DECIMALREF(&in); V_VT(&view) = VT_DECIMAL; break;
             default: {
+                // A copy of what the reference points at: the server's memory is not ours to keep.
                 ObjectPayload* o = newPayload();
-                if (FAILED(VariantCopy(&o->v, const_cast<VARIANT*>(&in)))) V_VT(&o->v) = VT_EMPTY;
+                if (FAILED(VariantCopyInd(&o->v, const_cast<VARIANT*>(&in)))) V_VT(&o->v) = VT_EMPTY;
                 out = Variant::object(o);
                 return;
             }
@@ -376,6 +392,7 @@ HRESULT callMember(IDispatch* d, DISPID id, WORD flags, Variant* args, Variant**
     for (auto& v : params) VariantInit(&v);
     for (auto& v : inner) VariantInit(&v);
     for (auto& v : before) VariantInit(&v);
+    std::vector<SAFEARRAY*> arrays(static_cast<size_t>(n), nullptr);
     struct Clear {
         std::vector<VARIANT>* a[3];
         ~Clear() {
@@ -392,7 +409,10 @@ HRESULT callMember(IDispatch* d, DISPID id, WORD flags, Variant* args, Variant**
                 converted = false;
                 return E_INVALIDARG;
             }
-            VariantCopy(&before[static_cast<size_t>(i)], &inner[static_cast<size_t>(i)]);
+            // What the argument was, to tell afterwards whether the callee changed it. An array is
+            // recognised by its descriptor, not copied.
+            if (V_VT(&inner[static_cast<size_t>(i)]) & VT_ARRAY) arrays[static_cast<size_t>(i)] = V_ARRAY(&inner[static_cast<size_t>(i)]);
+            else VariantCopy(&before[static_cast<size_t>(i)], &inner[static_cast<size_t>(i)]);
             V_VT(&params[slot]) = VT_BYREF | VT_VARIANT;
             V_VARIANTREF(&params[slot]) = &inner[static_cast<size_t>(i)];
         } else if (!toVariant(args[i], params[slot])) {
@@ -418,7 +438,9 @@ HRESULT callMember(IDispatch* d, DISPID id, WORD flags, Variant* args, Variant**
         for (int i = 0; i < n; ++i) {
             if (!refs[i] || (put && i == n - 1)) continue;
             const VARIANT& now = inner[static_cast<size_t>(i)];
-            if (sameValue(now, before[static_cast<size_t>(i)])) continue;
+            SAFEARRAY* was = arrays[static_cast<size_t>(i)];
+            if (was ? (V_VT(&now) & VT_ARRAY) && V_ARRAY(&now) == was : sameValue(now, before[static_cast<size_t>(i)]))
+                continue;
             Variant back;
             fromVariant(now, back);
             *refs[i] = std::move(back);
@@ -828,7 +850,7 @@ void releaseAll() {
     }
     releaseFactories();
     g_shutDown = true;
-    if (g_oleStarted) OleUninitialize();
+    if (g_oleInitialised) OleUninitialize();
 }
 
 const bool g_installed = [] {
