@@ -738,3 +738,16 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
     UnRegisterTypeLib(LIBID_Probe, 1, 0, 0, SYS_WIN64);
     return S_OK;
 }
+
+// Plain exports for DLL calls with "idispatch" values: an object handed back (its reference passes to
+// the caller), and the reference count an object has.
+extern "C" __declspec(dllexport) IDispatch* WINAPI TxProbeEcho(IDispatch* d) {
+    if (d) d->AddRef();
+    return d;
+}
+
+extern "C" __declspec(dllexport) LONG WINAPI TxProbeRefs(IUnknown* u) {
+    if (!u) return -1;
+    u->AddRef();
+    return static_cast<LONG>(u->Release());
+}
