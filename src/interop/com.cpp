@@ -879,6 +879,7 @@ struct KnownClass {
     std::u16string name;  // upper case
     CLSID id;
     IClassFactory* factory = nullptr;
+    bool noFactory = false;  // none to keep (a local server, or the factory failed once)
 };
 std::vector<KnownClass> g_classes;
 
@@ -913,17 +914,21 @@ bool classId(const SString& cls, CLSID& id, HRESULT& hr) {
 // Creates an instance of a local class (in-process or local server), asking for IUnknown.
 HRESULT createLocal(const SString& cls, const CLSID& id, IUnknown** unk) {
     KnownClass* k = knownClass(upperName(cls));
-    if (k && !k->factory) {
+    // Only in-process factories are kept: holding the class object of a local server could keep that
+    // program running after the script has let go of its objects.
+    if (k && !k->factory && !k->noFactory) {
         IClassFactory* f = nullptr;
-        if (SUCCEEDED(CoGetClassObject(id, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                                       reinterpret_cast<void**>(&f))))
+        if (SUCCEEDED(CoGetClassObject(id, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&f))) && f)
             k->factory = f;
+        else
+            k->noFactory = true;
     }
     if (k && k->factory) {
         HRESULT hr = k->factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(unk));
         if (SUCCEEDED(hr)) return hr;
         k->factory->Release();
         k->factory = nullptr;
+        k->noFactory = true;
     }
     return CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
                             reinterpret_cast<void**>(unk));
