@@ -977,6 +977,8 @@ HRESULT remoteClassId(const std::u16string& machine, const SString& cls, const S
 
 bool g_securitySet = false;
 
+int nullObject(Variant& r, bool emptyString);
+
 int createRemote(Engine& e, Args& a, const CLSID& local, Variant& r) {
     CLSID id = local;
     SString server = a.str(1);
@@ -1032,7 +1034,7 @@ int createRemote(Engine& e, Args& a, const CLSID& local, Variant& r) {
     hr = CoCreateInstanceEx(id, nullptr, CLSCTX_REMOTE_SERVER, &si, 1, &mqi);
     if (SUCCEEDED(hr)) hr = mqi.hr;
     if (FAILED(hr) || !mqi.pItf) {
-        if (SUCCEEDED(hr)) return failure(1, nullptr, u"NULL Pointer assignment", true) ? (r.setInt32(0), 0) : 1;
+        if (SUCCEEDED(hr)) return nullObject(r, false);
         failure(hr, nullptr, nullptr, false);
         e.setError(static_cast<int32_t>(hr));
         r.setInt32(0);
