@@ -358,6 +358,14 @@ public:
         Release();
     }
 
+    static DWORD WINAPI fireThread(void* self) {
+        auto* p = static_cast<Probe*>(self);
+        for (LONG i = 1; i <= p->threadCount_; ++i) fire(p, i);
+        p->Release();
+        return 0;
+    }
+    static void fire(Probe* p, LONG n) { p->fire(n); }
+
     static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
         auto it = g_timers.find(id);
         if (it == g_timers.end()) return;
@@ -393,7 +401,7 @@ private:
     VARIANT value_;
     std::vector<IDispatch*> sinks_;
     std::wstring file_, log_;
-    LONG fired_ = 0, toFire_ = 0;
+    LONG fired_ = 0, toFire_ = 0, threadCount_ = 0;
     DWORD rot_ = 0;
 };
 
@@ -615,6 +623,19 @@ HRESULT Probe::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* dp, VARIA
                 V_VT(result) = VT_ARRAY | VT_VARIANT;
                 V_ARRAY(result) = variantVector(k);
             }
+            return S_OK;
+        }
+        case 20: {  // FireThread: the events come from a thread of the server's own, straight to the sinks
+            LONG count;
+            if ((hr = want(1)) != S_OK || FAILED(hr = argLong(dp, 0, count))) return hr;
+            AddRef();
+            threadCount_ = count;
+            HANDLE t = CreateThread(nullptr, 0, fireThread, this, 0, nullptr);
+            if (!t) {
+                Release();
+                return E_FAIL;
+            }
+            CloseHandle(t);
             return S_OK;
         }
         case DISPID_NEWENUM: {  // the object is a collection of 10, 20, 30
