@@ -1,6 +1,7 @@
-// COM automation objects: Object values, the conversions between script values and VARIANTs, late-bound
-// member calls (get, call, put, put by reference) with chains, WITH and FOR ... IN over IEnumVARIANT, and
-// the built-ins OBJCREATE, OBJGET and OBJNAME. Events and the error handler live in com_events.cpp.
+// COM automation objects: late-bound member calls (get, call, put, put by reference) with chains and
+// by-reference arguments, WITH and FOR ... IN over IEnumVARIANT, and the built-ins OBJCREATE, OBJGET and
+// OBJNAME. Object values and conversions live in com_values.cpp, events and the error handler in
+// com_events.cpp.
 //
 // Everything here runs on the script's thread. The evaluator reaches this file only through the object
 // hooks (core/engine.h) it installs at start-up; the DLL layer through its "idispatch" hooks; the GUI
@@ -23,332 +24,8 @@ namespace com {
 
 namespace {
 
-bool g_oleStarted = false;
-ObjectPayload* g_payloads = nullptr;  // every live payload (released at the end of the run)
-bool g_shutDown = false;
-
-constexpr LCID kNameLocale = 0x0400;
-constexpr LCID kCallLocale = 0x0800;
-
-ObjectPayload* newPayload() {
-    auto* p = new ObjectPayload;
-    VariantInit(&p->v);
-    p->next = g_payloads;
-    if (g_payloads) g_payloads->prev = p;
-    g_payloads = p;
-    return p;
-}
-
-void* copyPayload(void* src) {
-    auto* s = static_cast<ObjectPayload*>(src);
-    ObjectPayload* p = newPayload();
-    if (FAILED(VariantCopy(&p->v, &s->v))) {
-        VariantClear(&p->v);
-        V_VT(&p->v) = VT_EMPTY;  // the copy holds no object
-    }
-    return p;
-}
-
-void releasePayload(void* payload) {
-    auto* p = static_cast<ObjectPayload*>(payload);
-    if (p->prev) p->prev->next = p->next;
-    else if (g_payloads == p) g_payloads = p->next;
-    if (p->next) p->next->prev = p->prev;
-    // After the end of the run OLE is down: what is left was released already.
-    if (!g_shutDown) VariantClear(&p->v);
-    delete p;
-}
-
-// ---- conversions ---------------------------------------------------------------------------------------------
-
-BSTR toBstr(u16view s) {
-    return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()), static_cast<UINT>(s.size()));
-}
-
-SString fromBstr(BSTR b) {
-    if (!b) return SString();
-    return SString(reinterpret_cast<const char16_t*>(b), SysStringLen(b));
-}
-
-bool arrayToSafeArray(const ArrayData& a, VARIANT& out) {
-    std::vector<SAFEARRAYBOUND> bounds(a.ndims);
-    for (uint32_t d = 0; d < a.ndims; ++d) {
-        bounds[d].lLbound = 0;
-        bounds[d].cElements = a.dims[d];
-    }
-    SAFEARRAY* sa = SafeArrayCreate(VT_VARIANT, a.ndims, bounds.data());
-    if (!sa) return false;
-    VARIANT* data = nullptr;
-    if (FAILED(SafeArrayAccessData(sa, reinterpret_cast<void**>(&data)))) {
-        SafeArrayDestroy(sa);
-        return false;
-    }
-    // The script's arrays are row-major (last subscript fastest); a SAFEARRAY keeps its first subscript
-    // fastest. Each element goes to the cell of the same subscripts.
-    std::vector<uint32_t> subs(a.ndims, 0);
-    bool ok = true;
-    for (uint32_t k = 0; k < a.total && ok; ++k) {
-        size_t cell = 0, stride = 1;
-        for (uint32_t d = 0; d < a.ndims; ++d) {
-            cell += subs[d] * stride;
-            stride *= a.dims[d];
-        }
-        ok = toVariant(a.at(k), data[cell]);
-        for (int d = static_cast<int>(a.ndims) - 1; d >= 0; --d) {
-            if (++subs[static_cast<size_t>(d)] < a.dims[d]) break;
-            subs[static_cast<size_t>(d)] = 0;
-        }
-    }
-    SafeArrayUnaccessData(sa);
-    if (!ok) {
-        SafeArrayDestroy(sa);
-        return false;
-    }
-    V_VT(&out) = VT_ARRAY | VT_VARIANT;
-    V_ARRAY(&out) = sa;
-    return true;
-}
-
-void safeArrayToArray(SAFEARRAY* sa, VARTYPE elemType, Variant& out) {
-    UINT nd = sa ? SafeArrayGetDim(sa) : 0;
-    if (nd == 0 || nd > static_cast<UINT>(kMaxDims)) {
-        out.setString(SString());
-        return;
-    }
-    // Dimensions in the order they were created (the first is the fastest in memory).
-    std::vector<uint32_t> dims(nd);
-    uint64_t total = 1;
-    for (UINT d = 0; d < nd; ++d) {
-        LONG lo = 0, hi = -1;
-        SafeArrayGetLBound(sa, d + 1, &lo);
-        SafeArrayGetUBound(sa, d + 1, &hi);
-        dims[d] = hi >= lo ? static_cast<uint32_t>(hi - lo + 1) : 0;
-        total *= dims[d];
-    }
-    if (total > kMaxElements) {
-        out.setString(SString());
-        return;
-    }
-    ArrayData* a = ArrayData::create(dims.data(), nd);
-    Variant result = Variant::array(a);
-    UINT elemSize = SafeArrayGetElemsize(sa);
-    char* data = nullptr;
-    if (total == 0 || FAILED(SafeArrayAccessData(sa, reinterpret_cast<void**>(&data)))) {
-        out = std::move(result);
-        return;
-    }
-    std::vector<uint32_t> subs(nd, 0);
-    for (uint32_t k = 0; k < a->total; ++k) {
-        size_t cell = 0, stride = 1;
-        for (UINT d = 0; d < nd; ++d) {
-            cell += subs[d] * stride;
-            stride *= dims[d];
-        }
-        const char* at = data + cell * elemSize;
-        if (elemType == VT_VARIANT) {
-            fromVariant(*reinterpret_cast<const VARIANT*>(at), a->at(k));
-        } else {
-            // A borrowed view of the element as a VARIANT of its type (nothing is released).
-            VARIANT view;
-            std::memset(&view, 0, sizeof view);
-            V_VT(&view) = elemType;
-            size_t n = elemSize;
-            if (n > sizeof(view) - offsetof(VARIANT, llVal)) n = sizeof(view) - offsetof(VARIANT, llVal);
-            if (elemType == VT_DECIMAL) std::memcpy(&V_DECIMAL(&view), at, sizeof(DECIMAL)), V_VT(&view) = VT_DECIMAL;
-            else std::memcpy(&V_I8(&view), at, n);
-            fromVariant(view, a->at(k));
-        }
-        for (int d = static_cast<int>(nd) - 1; d >= 0; --d) {
-            if (++subs[static_cast<size_t>(d)] < dims[static_cast<size_t>(d)]) break;
-            subs[static_cast<size_t>(d)] = 0;
-        }
-    }
-    SafeArrayUnaccessData(sa);
-    out = std::move(result);
-}
-
-SString dateString(DATE d) {
-    SYSTEMTIME st{};
-    if (!VariantTimeToSystemTime(d, &st)) return SString();
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%4d%02d%02d%02d%02d%02d", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                  st.wSecond);
-    return SString::fromLatin1(buf);
-}
-
-}  // namespace
-
-bool ensureOle() {
-    if (g_oleStarted) return true;
-    HRESULT hr = OleInitialize(nullptr);
-    // Someone else may have started COM on this thread already (RPC_E_CHANGED_MODE): it is usable.
-    if (FAILED(hr) && hr != RPC_E_CHANGED_MODE) return false;
-    g_oleStarted = SUCCEEDED(hr);
-    if (!g_oleStarted) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    g_oleStarted = true;
-    return true;
-}
-
-bool oleStarted() { return g_oleStarted; }
-
-Variant wrapDispatch(IDispatch* p, bool addRef) {
-    ObjectPayload* o = newPayload();
-    V_VT(&o->v) = VT_DISPATCH;
-    V_DISPATCH(&o->v) = p;
-    if (p && addRef) p->AddRef();
-    return Variant::object(o);
-}
-
-Variant wrapUnknown(IUnknown* p, bool addRef) {
-    IDispatch* d = nullptr;
-    if (p && SUCCEEDED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) {
-        if (!addRef) p->Release();
-        return wrapDispatch(d, false);
-    }
-    ObjectPayload* o = newPayload();
-    V_VT(&o->v) = VT_UNKNOWN;
-    V_UNKNOWN(&o->v) = p;
-    if (p && addRef) p->AddRef();
-    return Variant::object(o);
-}
-
-const VARIANT* heldVariant(const Variant& v) {
-    if (!v.is(Kind::Object) || !v.rawOther()) return nullptr;
-    return &static_cast<ObjectPayload*>(v.rawOther())->v;
-}
-
-bool toVariant(const Variant& in, VARIANT& out) {
-    switch (in.kind()) {
-        case Kind::Int32:
-            V_VT(&out) = VT_I4;
-            V_I4(&out) = in.rawInt32();
-            return true;
-        case Kind::Int64:
-        case Kind::Double:
-            V_VT(&out) = VT_R8;
-            V_R8(&out) = in.toDouble();
-            return true;
-        case Kind::String:
-            V_VT(&out) = VT_BSTR;
-            V_BSTR(&out) = toBstr(in.rawString().view());
-            return V_BSTR(&out) != nullptr;
-        case Kind::Array:
-            return arrayToSafeArray(*in.rawArray(), out);
-        case Kind::Object: {
-            const VARIANT* h = heldVariant(in);
-            if (!h) return true;  // VT_EMPTY
-            return SUCCEEDED(VariantCopy(&out, const_cast<VARIANT*>(h)));
-        }
-        case Kind::Bool:
-            // True goes as 1, not VARIANT_TRUE: scripts and servers written for this runtime rely on it.
-            V_VT(&out) = VT_BOOL;
-            V_BOOL(&out) = in.rawBool() ? 1 : 0;
-            return true;
-        case Kind::Keyword:
-            if (!in.isDefaultKeyword()) return false;
-            V_VT(&out) = VT_ERROR;
-            V_ERROR(&out) = DISP_E_PARAMNOTFOUND;
-            return true;
-        case Kind::Reference:
-            return in.rawReference() && toVariant(*in.rawReference(), out);
-        case Kind::Binary: {
-            SAFEARRAY* sa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(in.binaryLength()));
-            if (!sa) return false;
-            void* data = nullptr;
-            if (in.binaryLength() && SUCCEEDED(SafeArrayAccessData(sa, &data))) {
-                std::memcpy(data, in.binaryData(), in.binaryLength());
-                SafeArrayUnaccessData(sa);
-            }
-            V_VT(&out) = VT_ARRAY | VT_UI1;
-            V_ARRAY(&out) = sa;
-            return true;
-        }
-        default:
-            return false;  // Ptr, DLLStruct
-    }
-}
-
-void fromVariant(const VARIANT& in, Variant& out) {
-    VARTYPE vt = V_VT(&in);
-    if (vt & VT_ARRAY) {
-        SAFEARRAY* sa = (vt & VT_BYREF) ? (V_ARRAYREF(&in) ? *V_ARRAYREF(&in) : nullptr) : V_ARRAY(&in);
-        VARTYPE et = vt & VT_TYPEMASK;
-        if (sa && et == VT_EMPTY) SafeArrayGetVartype(sa, &et);
-        safeArrayToArray(sa, et, out);
-        return;
-    }
-    if (vt & VT_BYREF) {
-        // The referenced value, read as its type; a null reference leaves the value empty.
-        if (!V_BYREF(&in)) {
-            out.setString(SString());
-            return;
-        }
-        VARTYPE base = vt & VT_TYPEMASK;
-        if (base == VT_VARIANT) {
-            fromVariant(*V_VARIANTREF(&in), out);
-            return;
-        }
-        VARIANT view;
-        std::memset(&view, 0, sizeof view);
-        V_VT(&view) = base;
-        switch (base) {
-            case VT_I1: case VT_UI1: V_UI1(&view) = *V_UI1REF(&in); break;
-            case VT_I2: case VT_UI2: case VT_BOOL: V_UI2(&view) = *V_UI2REF(&in); break;
-            case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: case VT_R4: case VT_ERROR:
-                V_UI4(&view) = *V_UI4REF(&in);
-                break;
-            case VT_I8: case VT_UI8: case VT_R8: case VT_CY: case VT_DATE: V_UI8(&view) = *V_UI8REF(&in); break;
-            case VT_BSTR: V_BSTR(&view) = *V_BSTRREF(&in); break;
-            case VT_DISPATCH: V_DISPATCH(&view) = *V_DISPATCHREF(&in); break;
-            case VT_UNKNOWN: V_UNKNOWN(&view) = *V_UNKNOWNREF(&in); break;
-            case VT_DECIMAL: V_DECIMAL(&view) = *V_DECIMALREF(&in); V_VT(&view) = VT_DECIMAL; break;
-            default: {
-                ObjectPayload* o = newPayload();
-                if (FAILED(VariantCopy(&o->v, const_cast<VARIANT*>(&in)))) V_VT(&o->v) = VT_EMPTY;
-                out = Variant::object(o);
-                return;
-            }
-        }
-        fromVariant(view, out);
-        return;
-    }
-    switch (vt) {
-        case VT_EMPTY:
-        case VT_NULL: out.setString(SString()); return;
-        case VT_I2: out.setInt32(V_I2(&in)); return;
-        case VT_I4:
-        case VT_INT: out.setInt32(V_I4(&in)); return;
-        case VT_UINT:
-        case VT_UI4: out.setInt32(static_cast<int32_t>(V_UI4(&in))); return;
-        case VT_I1: out.setInt32(V_I1(&in)); return;
-        case VT_UI1: out.setInt32(V_UI1(&in)); return;
-        case VT_UI2: out.setInt32(V_UI2(&in)); return;
-        case VT_R4: out.setDouble(V_R4(&in)); return;
-        case VT_R8: out.setDouble(V_R8(&in)); return;
-        case VT_CY: out.setDouble(static_cast<double>(V_CY(&in).int64) / 10000.0); return;
-        case VT_DECIMAL: {
-            double d = 0;
-            VarR8FromDec(const_cast<DECIMAL*>(&V_DECIMAL(&in)), &d);
-            out.setDouble(d);
-            return;
-        }
-        case VT_DATE: out.setString(dateString(V_DATE(&in))); return;
-        case VT_BSTR: out.setString(fromBstr(V_BSTR(&in))); return;
-        case VT_BOOL: out.setBool(V_BOOL(&in) != 0); return;
-        case VT_I8:
-        case VT_UI8: out.setInt64(static_cast<int64_t>(V_UI8(&in))); return;
-        case VT_DISPATCH: out = wrapDispatch(V_DISPATCH(&in), true); return;
-        case VT_UNKNOWN: out = wrapUnknown(V_UNKNOWN(&in), true); return;
-        default: {
-            ObjectPayload* o = newPayload();
-            if (FAILED(VariantCopy(&o->v, const_cast<VARIANT*>(&in)))) V_VT(&o->v) = VT_EMPTY;
-            out = Variant::object(o);
-            return;
-        }
-    }
-}
-
-namespace {
+constexpr LCID kNameLocale = 0x0400;  // names are looked up in the system's language
+constexpr LCID kCallLocale = 0x0800;  // calls run in the user's
 
 // Has the callee changed a by-reference argument? (Unchanged arguments are not written back, so a
 // variable keeps its own kind: an Int64 or a Binary passed to a method stays what it was.)
@@ -376,6 +53,7 @@ HRESULT callMember(IDispatch* d, DISPID id, WORD flags, Variant* args, Variant**
     for (auto& v : params) VariantInit(&v);
     for (auto& v : inner) VariantInit(&v);
     for (auto& v : before) VariantInit(&v);
+    std::vector<SAFEARRAY*> arrays(static_cast<size_t>(n), nullptr);
     struct Clear {
         std::vector<VARIANT>* a[3];
         ~Clear() {
@@ -392,7 +70,10 @@ HRESULT callMember(IDispatch* d, DISPID id, WORD flags, Variant* args, Variant**
                 converted = false;
                 return E_INVALIDARG;
             }
-            VariantCopy(&before[static_cast<size_t>(i)], &inner[static_cast<size_t>(i)]);
+            // What the argument was, to tell afterwards whether the callee changed it. An array is
+            // recognised by its descriptor, not copied.
+            if (V_VT(&inner[static_cast<size_t>(i)]) & VT_ARRAY) arrays[static_cast<size_t>(i)] = V_ARRAY(&inner[static_cast<size_t>(i)]);
+            else VariantCopy(&before[static_cast<size_t>(i)], &inner[static_cast<size_t>(i)]);
             V_VT(&params[slot]) = VT_BYREF | VT_VARIANT;
             V_VARIANTREF(&params[slot]) = &inner[static_cast<size_t>(i)];
         } else if (!toVariant(args[i], params[slot])) {
@@ -418,7 +99,9 @@ HRESULT callMember(IDispatch* d, DISPID id, WORD flags, Variant* args, Variant**
         for (int i = 0; i < n; ++i) {
             if (!refs[i] || (put && i == n - 1)) continue;
             const VARIANT& now = inner[static_cast<size_t>(i)];
-            if (sameValue(now, before[static_cast<size_t>(i)])) continue;
+            SAFEARRAY* was = arrays[static_cast<size_t>(i)];
+            if (was ? (V_VT(&now) & VT_ARRAY) && V_ARRAY(&now) == was : sameValue(now, before[static_cast<size_t>(i)]))
+                continue;
             Variant back;
             fromVariant(now, back);
             *refs[i] = std::move(back);
@@ -784,10 +467,7 @@ bool enumStart(Engine&, Variant& object, Variant& en, Variant& item, bool& faile
     }
     ev->Reset();
     // The enumerator is kept as an IUnknown: it is no dispatch object the script could call.
-    ObjectPayload* o = newPayload();
-    V_VT(&o->v) = VT_UNKNOWN;
-    V_UNKNOWN(&o->v) = ev;
-    en = Variant::object(o);
+    en = wrapEnumerator(ev);
     return nextItem(en, item);
 }
 
@@ -819,21 +499,12 @@ void releaseFactories();
 
 void releaseAll() {
     shutdownEvents();
-    // Whatever the script still holds is released now, while the servers are loaded; the values
-    // themselves go later with the engine and find their payloads empty.
-    for (ObjectPayload* p = g_payloads; p; p = p->next) {
-        VARIANT v = p->v;
-        V_VT(&p->v) = VT_EMPTY;
-        VariantClear(&v);
-    }
+    // Whatever the script still holds is released now, while the servers are loaded.
     releaseFactories();
-    g_shutDown = true;
-    if (g_oleStarted) OleUninitialize();
+    releaseValues();
 }
 
 const bool g_installed = [] {
-    g_objectOps.copy = copyPayload;
-    g_objectOps.release = releasePayload;
     ObjectHooks& h = objectHooks();
     h.read = readHook;
     h.statement = statementHook;
@@ -857,6 +528,7 @@ struct KnownClass {
     std::u16string name;  // upper case
     CLSID id;
     IClassFactory* factory = nullptr;
+    bool noFactory = false;  // none to keep (a local server, or the factory failed once)
 };
 std::vector<KnownClass> g_classes;
 
@@ -891,17 +563,21 @@ bool classId(const SString& cls, CLSID& id, HRESULT& hr) {
 // Creates an instance of a local class (in-process or local server), asking for IUnknown.
 HRESULT createLocal(const SString& cls, const CLSID& id, IUnknown** unk) {
     KnownClass* k = knownClass(upperName(cls));
-    if (k && !k->factory) {
+    // Only in-process factories are kept: holding the class object of a local server could keep that
+    // program running after the script has let go of its objects.
+    if (k && !k->factory && !k->noFactory) {
         IClassFactory* f = nullptr;
-        if (SUCCEEDED(CoGetClassObject(id, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                                       reinterpret_cast<void**>(&f))))
+        if (SUCCEEDED(CoGetClassObject(id, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&f))) && f)
             k->factory = f;
+        else
+            k->noFactory = true;
     }
     if (k && k->factory) {
         HRESULT hr = k->factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(unk));
         if (SUCCEEDED(hr)) return hr;
         k->factory->Release();
         k->factory = nullptr;
+        k->noFactory = true;
     }
     return CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
                             reinterpret_cast<void**>(unk));
@@ -949,6 +625,8 @@ HRESULT remoteClassId(const std::u16string& machine, const SString& cls, const S
 }
 
 bool g_securitySet = false;
+
+int nullObject(Variant& r, bool emptyString);
 
 int createRemote(Engine& e, Args& a, const CLSID& local, Variant& r) {
     CLSID id = local;
@@ -1005,7 +683,7 @@ int createRemote(Engine& e, Args& a, const CLSID& local, Variant& r) {
     hr = CoCreateInstanceEx(id, nullptr, CLSCTX_REMOTE_SERVER, &si, 1, &mqi);
     if (SUCCEEDED(hr)) hr = mqi.hr;
     if (FAILED(hr) || !mqi.pItf) {
-        if (SUCCEEDED(hr)) return failure(1, nullptr, u"NULL Pointer assignment", true) ? (r.setInt32(0), 0) : 1;
+        if (SUCCEEDED(hr)) return nullObject(r, false);
         failure(hr, nullptr, nullptr, false);
         e.setError(static_cast<int32_t>(hr));
         r.setInt32(0);

@@ -595,10 +595,39 @@ bool interfaceByName(u16view name, IID& iid) {
     return found;
 }
 
+// An interface of the object's own type library with the given name (the registry holds the same names,
+// but walking its thousands of interface keys costs far more).
+bool ownInterfaceByName(IDispatch* d, u16view name, IID& iid) {
+    ITypeLib* lib = typeLibOf(d, nullptr);
+    if (!lib) return false;
+    bool found = false;
+    UINT count = lib->GetTypeInfoCount();
+    for (UINT i = 0; i < count && !found; ++i) {
+        TYPEKIND kind;
+        if (FAILED(lib->GetTypeInfoType(i, &kind)) || (kind != TKIND_DISPATCH && kind != TKIND_INTERFACE)) continue;
+        BSTR n = nullptr;
+        if (FAILED(lib->GetDocumentation(static_cast<INT>(i), &n, nullptr, nullptr, nullptr)) || !n) continue;
+        bool same = compareNoCase(u16view(reinterpret_cast<const char16_t*>(n), SysStringLen(n)), name);
+        SysFreeString(n);
+        ITypeInfo* t = nullptr;
+        if (!same || FAILED(lib->GetTypeInfo(i, &t)) || !t) continue;
+        TYPEATTR* a = nullptr;
+        if (SUCCEEDED(t->GetTypeAttr(&a)) && a) {
+            iid = a->guid;
+            t->ReleaseTypeAttr(a);
+            found = true;
+        }
+        t->Release();
+    }
+    lib->Release();
+    return found;
+}
+
 bool findSource(IDispatch* d, const Variant* name, IID& iid, ITypeInfo** ti) {
     *ti = nullptr;
     if (name) {
-        if (!interfaceByName(name->toString().view(), iid)) return false;
+        u16view n = name->toString().view();
+        if (!ownInterfaceByName(d, n, iid) && !interfaceByName(n, iid)) return false;
         *ti = typeInfoOf(d, iid);
         return true;
     }

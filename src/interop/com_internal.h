@@ -33,6 +33,10 @@ bool oleStarted();
 // takes a reference of its own; otherwise the caller's reference passes to it.
 Variant wrapDispatch(IDispatch* p, bool addRef);
 Variant wrapUnknown(IUnknown* p, bool addRef);
+// An Object value holding an enumerator (kept as an IUnknown: no dispatch object the script could call).
+Variant wrapEnumerator(IUnknown* e);
+// Releases every object still held by a value and ends OLE (the end of the run).
+void releaseValues();
 // The VARIANT an Object value holds (nullptr for other kinds or an emptied payload).
 const VARIANT* heldVariant(const Variant& v);
 

@@ -358,6 +358,14 @@ public:
         Release();
     }
 
+    static DWORD WINAPI fireThread(void* self) {
+        auto* p = static_cast<Probe*>(self);
+        for (LONG i = 1; i <= p->threadCount_; ++i) fire(p, i);
+        p->Release();
+        return 0;
+    }
+    static void fire(Probe* p, LONG n) { p->fire(n); }
+
     static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
         auto it = g_timers.find(id);
         if (it == g_timers.end()) return;
@@ -393,7 +401,7 @@ private:
     VARIANT value_;
     std::vector<IDispatch*> sinks_;
     std::wstring file_, log_;
-    LONG fired_ = 0, toFire_ = 0;
+    LONG fired_ = 0, toFire_ = 0, threadCount_ = 0;
     DWORD rot_ = 0;
 };
 
@@ -617,6 +625,19 @@ HRESULT Probe::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* dp, VARIA
             }
             return S_OK;
         }
+        case 20: {  // FireThread: the events come from a thread of the server's own, straight to the sinks
+            LONG count;
+            if ((hr = want(1)) != S_OK || FAILED(hr = argLong(dp, 0, count))) return hr;
+            AddRef();
+            threadCount_ = count;
+            HANDLE t = CreateThread(nullptr, 0, fireThread, this, 0, nullptr);
+            if (!t) {
+                Release();
+                return E_FAIL;
+            }
+            CloseHandle(t);
+            return S_OK;
+        }
         case DISPID_NEWENUM: {  // the object is a collection of 10, 20, 30
             std::vector<VARIANT> items(3);
             for (int i = 0; i < 3; ++i) {
@@ -737,4 +758,17 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
     }
     UnRegisterTypeLib(LIBID_Probe, 1, 0, 0, SYS_WIN64);
     return S_OK;
+}
+
+// Plain exports for DLL calls with "idispatch" values: an object handed back (its reference passes to
+// the caller), and the reference count an object has.
+extern "C" __declspec(dllexport) IDispatch* WINAPI TxProbeEcho(IDispatch* d) {
+    if (d) d->AddRef();
+    return d;
+}
+
+extern "C" __declspec(dllexport) LONG WINAPI TxProbeRefs(IUnknown* u) {
+    if (!u) return -1;
+    u->AddRef();
+    return static_cast<LONG>(u->Release());
 }
