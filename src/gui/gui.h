@@ -290,6 +290,7 @@ int bi_GUICTRLCREATEPIC(Engine& e, Args& a, Variant& r);
 int bi_GUICTRLCREATEICON(Engine& e, Args& a, Variant& r);
 int bi_GUICTRLCREATEPROGRESS(Engine& e, Args& a, Variant& r);
 int bi_GUICTRLCREATEAVI(Engine& e, Args& a, Variant& r);
+int bi_GUICTRLCREATEOBJ(Engine& e, Args& a, Variant& r);
 int bi_GUICTRLCREATETAB(Engine& e, Args& a, Variant& r);
 int bi_GUICTRLCREATETABITEM(Engine& e, Args& a, Variant& r);
 int bi_GUICTRLCREATECONTEXTMENU(Engine& e, Args& a, Variant& r);

@@ -13,6 +13,7 @@
 #include "core/engine.h"
 #include "env/options.h"
 #include "gui/gui_internal.h"
+#include "interop/com_bridge.h"
 #include "host/startup.h"
 
 namespace tx {
@@ -61,6 +62,36 @@ constexpr KindRow kKinds[] = {
     {CtrlKind::Radio, L"Button", 9, 0, 0, -1, -1, 512, 0, 1},
     {CtrlKind::Graphic, L"Static", 0x100, 0, 0, 150, 150, 768, -1, 0},
     {CtrlKind::MonthCal, MONTHCAL_CLASSW, 0x10000, 0x10000, 0x200, 0, 0, 768, 0, 1},
+    {CtrlKind::Obj, L"AtlAxWin", 0, 0x50010000, 0, 150, 150, 768, -1, 1},
+};
+
+// ActiveX hosting: the system's control-hosting library gives the container window ("AtlAxWin") and
+// embeds an existing object in it, holding its own reference until the window is destroyed.
+using AtlAxWinInitFn = BOOL(WINAPI*)();
+using AtlAxAttachControlFn = HRESULT(WINAPI*)(IUnknown*, HWND, IUnknown**);
+AtlAxAttachControlFn axHost() {
+    static AtlAxAttachControlFn attach = [] () -> AtlAxAttachControlFn {
+        if (!comInitialise()) return nullptr;
+        HMODULE atl = LoadLibraryW(L"atl.dll");  // kept for the run: its windows may live until the end
+        if (!atl) return nullptr;
+        auto init = reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+        auto fn = reinterpret_cast<AtlAxAttachControlFn>(
+            reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxAttachControl")));
+        if (!init || !fn || !init()) return nullptr;
+        return fn;
+    }();
+    return attach;
+}
+
+// One reference to an interface, released when the holder goes.
+struct ComPtrHolder {
+    IUnknown* p = nullptr;
+    ComPtrHolder() = default;
+    ComPtrHolder(const ComPtrHolder&) = delete;
+    ComPtrHolder& operator=(const ComPtrHolder&) = delete;
+    ~ComPtrHolder() {
+        if (p) p->Release();
+    }
 };
 
 const KindRow& row(CtrlKind k) {
@@ -636,6 +667,17 @@ int createWindowed(Engine& e, Args& a, Variant& r, CtrlKind kind) {
         if (!(style & (UDS_ALIGNRIGHT | UDS_ALIGNLEFT))) style |= UDS_ALIGNRIGHT;
     }
     if (kind == CtrlKind::Tab && w->tab) return fail(e, r);
+    // The object to embed: checked before anything is made.
+    ComPtrHolder object;
+    if (kind == CtrlKind::Obj) {
+        if (!comUnknownOf(a[0], &object.p) || !axHost()) return fail(e, r);
+        // Only an embeddable object (one with IOleObject) can live in a container window.
+        IOleObject* ole = nullptr;
+        if (FAILED(object.p->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole))) || !ole)
+            return fail(e, r);
+        ole->Release();
+        ex |= WS_EX_CONTROLPARENT;
+    }
 
     // Kind-specific style rules.
     switch (kind) {
@@ -792,6 +834,9 @@ int createWindowed(Engine& e, Args& a, Variant& r, CtrlKind kind) {
             SetWindowPos(h, nullptr, 0, 0, cw, ch, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             break;
         }
+        case CtrlKind::Obj:
+            if (FAILED(axHost()(object.p, h, nullptr))) return undo();
+            break;
         case CtrlKind::Progress:
             SendMessageW(h, PBM_SETRANGE32, 0, 100);
             SendMessageW(h, PBM_SETSTEP, 1, 0);
@@ -1047,6 +1092,7 @@ TX_CREATE(CHECKBOX, Checkbox)
 TX_CREATE(RADIO, Radio)
 TX_CREATE(GRAPHIC, Graphic)
 TX_CREATE(MONTHCAL, MonthCal)
+TX_CREATE(OBJ, Obj)
 TX_CREATE_ITEM(TABITEM, TabItem)
 TX_CREATE_ITEM(CONTEXTMENU, ContextMenu)
 TX_CREATE_ITEM(MENU, Menu)
