@@ -160,7 +160,8 @@ bool measureTree(const std::u16string& dir, bool recurse, SizeCount& c, WalkPoll
 }  // namespace
 
 int bi_DIRCREATE(Engine&, Args& a, Variant& r) {
-    if (!fs::createDirectoryTree(std::u16string(a.str(0).view()))) r.setInt32(0);
+    u16view p = a.str(0).view();
+    if (fs::hasNul(p) || !fs::createDirectoryTree(std::u16string(p))) r.setInt32(0);
     return 0;
 }
 
@@ -236,7 +237,7 @@ int bi_DIRGETSIZE(Engine& e, Args& a, Variant& r) {
     std::u16string p(a.str(0).view());
     // An empty path names no directory (with the backslash added it would be the root of the current drive).
     if (!p.empty() && !fs::isSep(p.back())) p += u'\\';
-    if (p.empty() || !fs::isDirectory(p)) {
+    if (p.empty() || fs::hasNul(p) || !fs::isDirectory(p)) {
         r.setInt32(-1);
         e.setError(1);
         return 0;

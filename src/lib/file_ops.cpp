@@ -24,7 +24,11 @@ namespace {
 
 using fs::W;
 
-std::u16string argPath(Args& a, int i) { return std::u16string(a.str(i).view()); }
+// A path argument; "" (no file) for a name with a NUL in it.
+std::u16string argPath(Args& a, int i) {
+    u16view p = a.str(i).view();
+    return fs::hasNul(p) ? std::u16string() : std::u16string(p);
+}
 
 // A path that names a directory stands for all the files in it.
 std::u16string expandDirectory(std::u16string p) {

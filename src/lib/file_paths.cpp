@@ -5,6 +5,7 @@
 namespace tx::fs {
 
 std::u16string fullPath(std::u16string_view p) {
+    if (hasNul(p)) return std::u16string();  // names nothing (see hasNul)
     std::u16string in(p);
     if (in.empty()) return in;
     std::u16string out(MAX_PATH, u'\0');

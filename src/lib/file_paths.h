@@ -21,6 +21,11 @@ inline const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar
 inline wchar_t* W(char16_t* s) { return reinterpret_cast<wchar_t*>(s); }
 inline const char16_t* U(const wchar_t* s) { return reinterpret_cast<const char16_t*>(s); }
 
+// A name with a NUL in it names no file: the Win32 functions would stop reading it at the NUL and act on
+// another file (FileDelete("a" & Chr(0) & "x") would delete "a"; a tree walk of such a directory name
+// finds its own start again and never ends).
+inline bool hasNul(std::u16string_view p) { return p.find(u'\0') != std::u16string_view::npos; }
+
 // Owner of a CreateFileW handle.
 class FileHandle {
 public:

@@ -512,6 +512,10 @@ std::unique_ptr<OpenFile> openFile(const SString& name, uint32_t mode, DWORD& er
     bool append = mode & kModeAppend;
     bool erase = !append && (mode & kModeErase);
     std::u16string path(name.view());
+    if (fs::hasNul(path)) {
+        err = ERROR_INVALID_NAME;
+        return nullptr;
+    }
     if ((append || erase) && (mode & kModeMakeDirs) && !fs::createParentDirectories(path)) {
         err = GetLastError();
         if (err == 0) err = ERROR_PATH_NOT_FOUND;
@@ -846,6 +850,7 @@ int bi_FILEGETENCODING(Engine& e, Args& a, Variant& r) {
 // No match at all gives -1; a search that finds only "." and ".." (an empty directory) also sets @error 1.
 int bi_FILEFINDFIRSTFILE(Engine& e, Args& a, Variant& r) {
     std::u16string pattern(a.str(0).view());
+    if (fs::hasNul(pattern)) pattern.clear();  // names nothing
     WIN32_FIND_DATAW fd;
     fs::FindHandle h(FindFirstFileW(W(pattern.c_str()), &fd));
     if (!h.valid()) {

@@ -21,7 +21,7 @@ targets=("$@")
 
 bash "$ROOT/tests/fuzz/build.sh" >/dev/null || { echo "fuzz build FAILED"; exit 1; }
 mkdir -p "$OUT/artifacts"
-COMMON=(-max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -close_fd_mask=3)
+COMMON=(-max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1)
 
 if [ $merge = 1 ]; then
     for t in "${targets[@]}"; do
