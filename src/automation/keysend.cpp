@@ -148,7 +148,7 @@ void keyDelay(const Send& s, int32_t ms) {
 // Keeps the keep-active window in front before a key that goes in globally.
 void keepActive() {
     HWND h = g_state.keepActive;
-    if (!h) return;
+    if (!h || GetForegroundWindow() == h) return;
     if (!IsWindow(h)) {
         g_state.keepActive = nullptr;
         return;
@@ -178,7 +178,7 @@ void keyEvent(Send& s, uint8_t vk, bool up, bool extended = false) {
     const bool global = !s.target || isLockKey(vk) || (isModifierKey(vk) && !GetParent(s.target));
     if (s.target) setThreadKeyState(vk, !up);
     if (global) {
-        if (!s.target) keepActive();
+        if (!s.target && !up) keepActive();
         injectKey(vk, up, extended);
         return;
     }
