@@ -9,6 +9,9 @@ workload, one run per language) so that a noisy machine hurts all three alike. T
 each and the ratios Tarvex/Python and Tarvex/Lua. Two more figures follow: the memory a 1,000,000-element array
 of integers costs (peak resident size of a script that fills one, minus that of a script that does not) and
 the start-up cost of a hello-world script over a trivial Windows program.
+
+The desktop workloads of bench/desktop (pixel search, key sending) exist only in the language: each prints
+the seconds of one operation, and the table gives their medians.
 """
 
 import argparse
@@ -26,6 +29,7 @@ sys.path.insert(0, str(ROOT / "tests"))
 import run_tests as rt  # noqa: E402  (Wine session, paths and the build directory)
 
 WORKLOADS = ROOT / "bench" / "workloads"
+DESKTOP = ROOT / "bench" / "desktop"
 LUA = "lua5.4"
 
 
@@ -74,8 +78,10 @@ def main():
         if problem:
             sys.exit(f"cannot run the i686 build here: {problem}")
     names = sorted(p.stem for p in WORKLOADS.glob("*.qx3"))
+    desktop = sorted(p.stem for p in DESKTOP.glob("*.qx3"))
     if args.names:
         names = [n for n in names if any(n.startswith(x) for x in args.names)]
+        desktop = [n for n in desktop if any(n.startswith(x) for x in args.names)]
 
     session = rt.Session(rt.wine_prefix(), rt.build_tool(rt.WM_SRC, rt.build_dir() / "txwm", "gcc", "-lX11"))
     try:
@@ -84,7 +90,12 @@ def main():
         wenv["LC_ALL"] = "C.UTF-8"
         results = {n: {"tarvex": [], "python": [], "lua": []} for n in names}
         checks = {n: {} for n in names}
+        desk = {n: [] for n in desktop}
         for r in range(args.rounds):
+            for n in desktop:
+                secs, check = run_timed([rt.WINE64, str(exe), "/ErrorStdOut", "/Tarvex3ExecuteScript",
+                                         rt.win_path(DESKTOP / f"{n}.qx3")], wenv)
+                desk[n].append((secs, check))
             for n in names:
                 runs = {
                     "tarvex": ([wine, str(exe), "/ErrorStdOut", "/Tarvex3ExecuteScript",
@@ -98,6 +109,11 @@ def main():
                     checks[n][lang] = check
             print(f"round {r + 1}/{args.rounds} done", file=sys.stderr)
 
+        for n in desktop:
+            secs = statistics.median(x[0] for x in desk[n])
+            print(f"desktop {n:<14} {secs * 1000:9.1f} ms   ({desk[n][-1][1]})")
+        if not names:
+            return
         print(f"{'workload':<12} {'Tarvex':>9} {'Python':>9} {'Lua':>9} {'T/Py':>7} {'T/Lua':>7}")
         ratios = []
         for n in names:

@@ -54,6 +54,10 @@ struct Send {
     // The CapsLock mode puts that state back at the end instead of the one the send found.
     int8_t capsWanted = -1;
     bool capsFound = false;
+    // The toggle states of CapsLock, NumLock and ScrollLock as this send has made them (-1: not read yet).
+    // The system's answer is read once: a thread's key state stays as it was at its last message read
+    // until it reads messages again, so a second read within the send would not see the send's own taps.
+    int8_t lockState[3] = {-1, -1, -1};
     int32_t keyDelay = 5;
     int32_t downDelay = 5;
 };
@@ -74,6 +78,8 @@ bool isModifierKey(uint8_t vk) {
 }
 
 bool isLockKey(uint8_t vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
+
+int lockIndex(uint8_t vk) { return vk == VK_CAPITAL ? 0 : vk == VK_NUMLOCK ? 1 : 2; }
 
 void injectKey(uint8_t vk, bool up, bool extended) {
     INPUT in{};
@@ -127,6 +133,13 @@ void setThreadKeyState(uint8_t vk, bool down) {
     SetKeyboardState(ks);
 }
 
+// Whether a lock key is on, as far as this send knows.
+bool toggled(Send& s, uint8_t vk) {
+    int8_t& st = s.lockState[lockIndex(vk)];
+    if (st < 0) st = (GetKeyState(vk) & 1) ? 1 : 0;
+    return st == 1;
+}
+
 void keyDelay(const Send& s, int32_t ms) {
     if (s.target && ms < 2) ms = 2;
     automationDelay(ms);
@@ -135,7 +148,7 @@ void keyDelay(const Send& s, int32_t ms) {
 // Keeps the keep-active window in front before a key that goes in globally.
 void keepActive() {
     HWND h = g_state.keepActive;
-    if (!h) return;
+    if (!h || GetForegroundWindow() == h) return;
     if (!IsWindow(h)) {
         g_state.keepActive = nullptr;
         return;
@@ -161,10 +174,11 @@ void waitForTarget(HWND target) {
 // One key event, globally or posted to the target.
 void keyEvent(Send& s, uint8_t vk, bool up, bool extended = false) {
     extended = extended || isExtended(vk);
+    if (isLockKey(vk) && !up) s.lockState[lockIndex(vk)] = toggled(s, vk) ? 0 : 1;
     const bool global = !s.target || isLockKey(vk) || (isModifierKey(vk) && !GetParent(s.target));
     if (s.target) setThreadKeyState(vk, !up);
     if (global) {
-        if (!s.target) keepActive();
+        if (!s.target && !up) keepActive();
         injectKey(vk, up, extended);
         return;
     }
@@ -180,20 +194,25 @@ void keyEvent(Send& s, uint8_t vk, bool up, bool extended = false) {
     if (!up) waitForTarget(s.target);
 }
 
-bool keyIsDown(uint8_t vk) { return (GetAsyncKeyState(vk) & 0x8000) || (GetKeyState(vk) & 0x8000); }
-
-// The modifiers that are down, physically or logically, and not held by the script, as (key, bit) pairs.
+// The modifiers that are down and not held by the script. Globally that is the asynchronous state (which
+// counts injected keys as well as the user's); in control mode also the keyboard state shared with the
+// target, where this sender sets modifiers itself. (The per-thread state is read once: each read is a
+// round trip to the window server.)
 struct DownModifiers {
     uint8_t vks[8];
     int n = 0;
 };
-DownModifiers foreignModifiersDown() {
+DownModifiers foreignModifiersDown(bool withThreadState) {
     static constexpr ModKey kAll[] = {{kLShift, VK_LSHIFT}, {kRShift, VK_RSHIFT}, {kCtrl, VK_LCONTROL},
                                       {kCtrl, VK_RCONTROL}, {kAlt, VK_LMENU},     {kAlt, VK_RMENU},
                                       {kLWin, VK_LWIN},     {kRWin, VK_RWIN}};
+    BYTE ks[256];
+    const bool haveState = withThreadState && GetKeyboardState(ks);
     DownModifiers d;
-    for (const ModKey& m : kAll)
-        if (!(g_state.held & m.bit) && keyIsDown(m.vk)) d.vks[d.n++] = m.vk;
+    for (const ModKey& m : kAll) {
+        if (g_state.held & m.bit) continue;
+        if ((GetAsyncKeyState(m.vk) & 0x8000) || (haveState && (ks[m.vk] & 0x80))) d.vks[d.n++] = m.vk;
+    }
     return d;
 }
 
@@ -202,7 +221,7 @@ void sendVk(Send& s, uint8_t vk, int64_t count, bool extended = false) {
     uint8_t mods = static_cast<uint8_t>(s.pending & ~g_state.held);
     if ((g_state.held & (kLWin | kRWin)) && (mods & kLWin)) mods = static_cast<uint8_t>(mods & ~kLWin);
     s.pending = mods;
-    DownModifiers down = foreignModifiersDown();
+    DownModifiers down = foreignModifiersDown(s.target != nullptr);
     for (int i = 0; i < down.n; ++i) {
         if (s.target) setThreadKeyState(down.vks[i], false);
         else injectKey(down.vks[i], true, isExtended(down.vks[i]));
@@ -383,10 +402,9 @@ KeyArg parseArg(u16view arg) {
 }
 
 // Taps a toggle key (CapsLock, NumLock...) once when its state differs from the one wanted.
-bool toggled(uint8_t vk) { return GetKeyState(vk) & 1; }
 
 void setToggle(Send& s, uint8_t vk, bool on) {
-    if (toggled(vk) == on) return;
+    if (toggled(s, vk) == on) return;
     sendVk(s, vk, 1);
 }
 
@@ -523,9 +541,9 @@ public:
     explicit CapsLockGuard(Send& s) : s_(s) {
         if (!options().sendCapsLockMode) return;
         active_ = true;
-        capsWasOn_ = toggled(VK_CAPITAL);
+        capsWasOn_ = toggled(s, VK_CAPITAL);
         s.capsFound = capsWasOn_;
-        user_ = foreignModifiersDown();
+        user_ = foreignModifiersDown(false);
         if (capsWasOn_) tapCaps();
     }
     CapsLockGuard(const CapsLockGuard&) = delete;
@@ -534,11 +552,12 @@ public:
         if (!active_) return;
         for (int i = 0; i < user_.n; ++i) injectKey(user_.vks[i], false, isExtended(user_.vks[i]));
         const bool want = s_.capsWanted >= 0 ? s_.capsWanted != 0 : capsWasOn_;
-        if (toggled(VK_CAPITAL) != want) tapCaps();
+        if (toggled(s_, VK_CAPITAL) != want) tapCaps();
     }
 
 private:
     void tapCaps() {
+        s_.lockState[0] = toggled(s_, VK_CAPITAL) ? 0 : 1;
         injectKey(VK_CAPITAL, false, false);
         keyDelay(s_, s_.downDelay);
         injectKey(VK_CAPITAL, true, false);

@@ -1,7 +1,7 @@
 // The PIXEL... built-ins. Coordinates are relative to the PixelCoordMode origin of the window argument when
 // it names a window, else of the foreground window. A search or checksum copies its whole rectangle from
-// the screen once, into a top-down 32-bit image, and works on that copy: reading the screen pixel by pixel
-// costs a round trip to the display for each one. A rectangle given right to left or bottom to top is
+// the screen once, into one top-down 32-bit image, and works on that copy: reading the screen pixel by
+// pixel costs a round trip to the display for each one. A rectangle given right to left or bottom to top is
 // walked from the corner the script named first (the scan runs from its left toward its right, from its
 // top toward its bottom).
 #include "automation/pixels.h"
@@ -95,6 +95,8 @@ POINT pixelOrigin(const Args& a, int windowArg) {
 struct Capture {
     int64_t left = 0, top = 0;  // the script's left and top (script coordinates)
     int64_t width = 0, height = 0;
+    int64_t sx = 0, sy = 0;  // the screen position of image position (0, 0)
+    int64_t band = 1;        // rows copied at a time
     bool mirrorX = false, mirrorY = false;
     const uint32_t* bits = nullptr;  // 0x00RRGGBB, top-down rows of width pixels
     ScreenDC screen;
@@ -111,7 +113,8 @@ struct Capture {
 // Larger rectangles than this many pixels (a 16384 x 16384 screen) are refused.
 constexpr int64_t kMaxPixels = int64_t{16384} * 16384;
 
-bool capture(Capture& c, const Args& a, int windowArg) {
+// Sets the rectangle up and makes its image; no pixel is copied yet.
+bool prepare(Capture& c, const Args& a, int windowArg) {
     const int64_t l = a.int32(0), t = a.int32(1), r = a.int32(2), b = a.int32(3);
     const POINT o = pixelOrigin(a, windowArg);
     c.left = l;
@@ -121,8 +124,9 @@ bool capture(Capture& c, const Args& a, int windowArg) {
     c.width = std::abs(r - l) + 1;
     c.height = std::abs(b - t) + 1;
     if (c.width * c.height > kMaxPixels || !c.screen.get() || !c.mem.get()) return false;
-    const int64_t sx = std::min(l, r) + o.x, sy = std::min(t, b) + o.y;
-    if (sx < INT32_MIN || sx > INT32_MAX || sy < INT32_MIN || sy > INT32_MAX) return false;
+    c.sx = std::min(l, r) + o.x;
+    c.sy = std::min(t, b) + o.y;
+    if (c.sx < INT32_MIN || c.sx > INT32_MAX || c.sy < INT32_MIN || c.sy > INT32_MAX) return false;
 
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -135,14 +139,30 @@ bool capture(Capture& c, const Args& a, int windowArg) {
     *c.bmp.out() = CreateDIBSection(c.screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!c.bmp.get() || !bits) return false;
     // Parts of the rectangle off the screen read as white, as a single pixel there does.
-    std::memset(bits, 0xFF, static_cast<size_t>(c.width * c.height) * 4);
-    {
-        Selection sel(c.mem.get(), c.bmp.get());
-        BitBlt(c.mem.get(), 0, 0, static_cast<int>(c.width), static_cast<int>(c.height), c.screen.get(),
-               static_cast<int>(sx), static_cast<int>(sy), SRCCOPY);
-    }
-    GdiFlush();
+    const int64_t vx = GetSystemMetrics(SM_XVIRTUALSCREEN), vy = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int64_t vw = GetSystemMetrics(SM_CXVIRTUALSCREEN), vh = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (c.sx < vx || c.sy < vy || c.sx + c.width > vx + vw || c.sy + c.height > vy + vh)
+        std::memset(bits, 0xFF, static_cast<size_t>(c.width * c.height) * 4);
     c.bits = static_cast<const uint32_t*>(bits);
+    // Copied in bands of about half a megabyte: the display copies a large rectangle several times slower
+    // than the same pixels in bands (measured 390 ms against 150 ms for 1280x1024 under Wine), as its
+    // intermediate images then stay in the processor's cache.
+    c.band = std::max<int64_t>(1, 131072 / c.width);
+    return true;
+}
+
+// Copies the rows of script offsets [dy0, dy1) from the screen into the image.
+void copyRows(Capture& c, int64_t dy0, int64_t dy1) {
+    const int64_t y = c.mirrorY ? c.height - dy1 : dy0, rows = dy1 - dy0;
+    Selection sel(c.mem.get(), c.bmp.get());
+    BitBlt(c.mem.get(), 0, static_cast<int>(y), static_cast<int>(c.width), static_cast<int>(rows), c.screen.get(),
+           static_cast<int>(c.sx), static_cast<int>(c.sy + y), SRCCOPY);
+    GdiFlush();
+}
+
+bool capture(Capture& c, const Args& a, int windowArg) {
+    if (!prepare(c, a, windowArg)) return false;
+    for (int64_t dy = 0; dy < c.height; dy += c.band) copyRows(c, dy, std::min(dy + c.band, c.height));
     return true;
 }
 
@@ -231,35 +251,32 @@ int bi_PIXELSEARCH(Engine& e, Args& a, Variant& r) {
     int64_t step = a.int32Or(6, 1);
     if (step < 2) step = 1;
     Capture c;
-    if (!capture(c, a, 7)) {
+    if (!prepare(c, a, 7)) {
         e.setError(1);
         r.setInt32(0);
         return 0;
     }
-    auto found = [&](int64_t dx, int64_t dy) {
-        r = intPair(c.mirrorX ? c.left - dx : c.left + dx, c.mirrorY ? c.top - dy : c.top + dy);
-        return 0;
+    auto lo = [&](int shift) { return std::max(static_cast<int>((colour >> shift) & 0xFF) - shade, 0); };
+    auto hi = [&](int shift) { return std::min(static_cast<int>((colour >> shift) & 0xFF) + shade, 255); };
+    const int rlo = lo(16), rhi = hi(16), glo = lo(8), ghi = hi(8), blo = lo(0), bhi = hi(0);
+    auto match = [&](uint32_t px) {
+        if (shade == 0) return (px & 0xFFFFFF) == colour;
+        const int pr = (px >> 16) & 0xFF, pg = (px >> 8) & 0xFF, pb = px & 0xFF;
+        return pr >= rlo && pr <= rhi && pg >= glo && pg <= ghi && pb >= blo && pb <= bhi;
     };
-    if (shade == 0) {
-        for (int64_t dy = 0; dy < c.height; dy += step) {
+    // The rows are copied a band at a time in the order they are searched, so a colour near the start
+    // of the scan is found without copying the rest of the rectangle.
+    int64_t dy = 0;
+    for (int64_t b0 = 0; b0 < c.height; b0 += c.band) {
+        const int64_t b1 = std::min(b0 + c.band, c.height);
+        copyRows(c, b0, b1);
+        for (; dy < b1; dy += step) {
             const uint32_t* row = c.bits + (c.mirrorY ? c.height - 1 - dy : dy) * c.width;
-            if (step == 1 && !c.mirrorX) {
-                for (int64_t dx = 0; dx < c.width; ++dx)
-                    if ((row[dx] & 0xFFFFFF) == colour) return found(dx, dy);
-            } else {
-                for (int64_t dx = 0; dx < c.width; dx += step)
-                    if ((row[c.mirrorX ? c.width - 1 - dx : dx] & 0xFFFFFF) == colour) return found(dx, dy);
-            }
-        }
-    } else {
-        auto lo = [&](int shift) { return std::max(static_cast<int>((colour >> shift) & 0xFF) - shade, 0); };
-        auto hi = [&](int shift) { return std::min(static_cast<int>((colour >> shift) & 0xFF) + shade, 255); };
-        const int rlo = lo(16), rhi = hi(16), glo = lo(8), ghi = hi(8), blo = lo(0), bhi = hi(0);
-        for (int64_t dy = 0; dy < c.height; dy += step) {
             for (int64_t dx = 0; dx < c.width; dx += step) {
-                const uint32_t px = c.at(dx, dy);
-                const int pr = (px >> 16) & 0xFF, pg = (px >> 8) & 0xFF, pb = px & 0xFF;
-                if (pr >= rlo && pr <= rhi && pg >= glo && pg <= ghi && pb >= blo && pb <= bhi) return found(dx, dy);
+                if (match(row[c.mirrorX ? c.width - 1 - dx : dx])) {
+                    r = intPair(c.mirrorX ? c.left - dx : c.left + dx, c.mirrorY ? c.top - dy : c.top + dy);
+                    return 0;
+                }
             }
         }
     }
