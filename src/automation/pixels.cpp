@@ -98,6 +98,7 @@ struct Capture {
     int64_t sx = 0, sy = 0;  // the screen position of image position (0, 0)
     int64_t band = 1;        // rows copied at a time
     bool mirrorX = false, mirrorY = false;
+    int64_t vx = 0, vy = 0, vw = 0, vh = 0;  // the virtual screen
     const uint32_t* bits = nullptr;  // 0x00RRGGBB, top-down rows of width pixels
     ScreenDC screen;
     MemoryDC mem{screen.get()};
@@ -141,6 +142,10 @@ bool prepare(Capture& c, const Args& a, int windowArg) {
     // Parts of the rectangle off the screen read as white, as a single pixel there does.
     const int64_t vx = GetSystemMetrics(SM_XVIRTUALSCREEN), vy = GetSystemMetrics(SM_YVIRTUALSCREEN);
     const int64_t vw = GetSystemMetrics(SM_CXVIRTUALSCREEN), vh = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    c.vx = vx;
+    c.vy = vy;
+    c.vw = vw;
+    c.vh = vh;
     if (c.sx < vx || c.sy < vy || c.sx + c.width > vx + vw || c.sy + c.height > vy + vh)
         std::memset(bits, 0xFF, static_cast<size_t>(c.width * c.height) * 4);
     c.bits = static_cast<const uint32_t*>(bits);
@@ -154,9 +159,14 @@ bool prepare(Capture& c, const Args& a, int windowArg) {
 // Copies the rows of script offsets [dy0, dy1) from the screen into the image.
 void copyRows(Capture& c, int64_t dy0, int64_t dy1) {
     const int64_t y = c.mirrorY ? c.height - dy1 : dy0, rows = dy1 - dy0;
+    // Only the part on the screen is copied (the rest stays white): a copy far wider or taller than the
+    // screen would ask the display for an image beyond its limits, which ends the process under X.
+    const int64_t x0 = std::max(c.sx, c.vx), x1 = std::min(c.sx + c.width, c.vx + c.vw);
+    const int64_t y0 = std::max(c.sy + y, c.vy), y1 = std::min(c.sy + y + rows, c.vy + c.vh);
+    if (x0 >= x1 || y0 >= y1) return;
     Selection sel(c.mem.get(), c.bmp.get());
-    BitBlt(c.mem.get(), 0, static_cast<int>(y), static_cast<int>(c.width), static_cast<int>(rows), c.screen.get(),
-           static_cast<int>(c.sx), static_cast<int>(c.sy + y), SRCCOPY);
+    BitBlt(c.mem.get(), static_cast<int>(x0 - c.sx), static_cast<int>(y0 - c.sy), static_cast<int>(x1 - x0),
+           static_cast<int>(y1 - y0), c.screen.get(), static_cast<int>(x0), static_cast<int>(y0), SRCCOPY);
     GdiFlush();
 }
 
