@@ -285,6 +285,7 @@ class Session:
 
     def __init__(self, prefix, wm):
         self.prefix = prefix
+        self.desktop_proc = None
         self.wm_program = wm
         self.wm = None
         self.xvfb = None
@@ -313,6 +314,13 @@ class Session:
         # output pipes or process group, so a throwaway program starts them here.
         subprocess.run([WINE64, "cmd.exe", "/c", "exit"], env=env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True, timeout=120)
+        # The desktop process (with the shell's tray) is started here too, in a session of its own: started by
+        # the first test that opens a window, it would belong to that test's process group and end with it,
+        # and the next one (started mid-run by another test) comes up without the tray. When one already
+        # serves the session, this one sees it and exits.
+        self.desktop_proc = subprocess.Popen([WINE64, "explorer.exe", "/desktop"], env=env, stdin=subprocess.DEVNULL,
+                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                             start_new_session=True)
 
     def start_xvfb(self):
         candidates = list(range(100, 400))
@@ -368,6 +376,12 @@ class Session:
                 subprocess.run([WINESERVER, "-k"], env=self.base_env(), stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 self.marker.unlink(missing_ok=True)
+                if self.desktop_proc is not None:  # ended with its wineserver
+                    try:
+                        self.desktop_proc.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        self.desktop_proc.kill()
+                        self.desktop_proc.wait()
             self.lock_file.close()
             self.lock_file = None
         if self.xvfb is not None:
