@@ -63,7 +63,7 @@ for arch in x86_64 i686; do
     if [[ $last =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
         passed=$((passed + BASH_REMATCH[1])) failed=$((failed + BASH_REMATCH[2]))
         skipped=$(grep -E '^[0-9]+ skipped$' "$log" | tail -n 1)
-        summary+=("$arch: $last${skipped:+, $skipped}$(grep -m1 '^the i686 suite is skipped' "$log" | sed 's/^the i686 suite is skipped/ —/')")
+        summary+=("$arch: $last${skipped:+, $skipped}$(grep -m1 '^the i686 suite is skipped' "$log" | sed 's/^the i686 suite is skipped: / — /')")
     else
         status=1
         summary+=("$arch: no result")
