@@ -403,9 +403,9 @@ public:
             }
         }
         out.clear();
-        for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+        for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
             if (!out.empty()) out += u'|';
-            out += *it;
+            out += *step;
         }
         return true;
     }

@@ -138,13 +138,13 @@ void publishDrop(int dropId, int dragId, bool setDrag, const SString& file) {
 bool runHandler(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
     EventsState& s = ev();
     if (s.handlers.empty()) return false;
-    auto it = std::find_if(s.handlers.begin(), s.handlers.end(), [&](const MsgHandler& h) { return h.msg == msg; });
-    if (it == s.handlers.end()) return false;
+    auto found = std::find_if(s.handlers.begin(), s.handlers.end(), [&](const MsgHandler& h) { return h.msg == msg; });
+    if (found == s.handlers.end()) return false;
     if (std::find(s.handling.begin(), s.handling.end(), msg) != s.handling.end()) return false;
     RunState& rs = runState();
     if (rs.stopping) return false;
     Engine& e = engine();
-    const int index = e.findUserFunction(it->function.view());
+    const int index = e.findUserFunction(found->function.view());
     if (index < 0) return false;
     const int declared = e.userFunction(index).maxArgs;
     if (declared > 4) return false;
@@ -862,12 +862,12 @@ int bi_GUIREGISTERMSG(Engine& e, Args& a, Variant& r) {
     }
     const UINT msg = static_cast<UINT>(a.int32(0));
     auto& list = ev().handlers;
-    auto it = std::find_if(list.begin(), list.end(), [&](const MsgHandler& h) { return h.msg == msg; });
+    auto found = std::find_if(list.begin(), list.end(), [&](const MsgHandler& h) { return h.msg == msg; });
     if (fn.empty()) {
-        if (it == list.end()) return 0;
-        list.erase(it);
-    } else if (it != list.end()) {
-        it->function = fn;
+        if (found == list.end()) return 0;
+        list.erase(found);
+    } else if (found != list.end()) {
+        found->function = fn;
     } else {
         list.push_back(MsgHandler{msg, fn});
     }

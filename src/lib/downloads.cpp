@@ -607,10 +607,10 @@ int bi_INETGETINFO(Engine& e, Args& a, Variant& r) {
 int bi_INETCLOSE(Engine&, Args& a, Variant& r) {
     auto& list = downloads();
     const int64_t id = a.int64(0);
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        if ((*it)->id != id) continue;
-        std::shared_ptr<Download> d = std::move(*it);
-        list.erase(it);
+    for (auto pos = list.begin(); pos != list.end(); ++pos) {
+        if ((*pos)->id != id) continue;
+        std::shared_ptr<Download> d = std::move(*pos);
+        list.erase(pos);
         stopDownload(*d);
         r.setBool(true);
         return 0;

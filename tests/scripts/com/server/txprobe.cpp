@@ -367,13 +367,13 @@ public:
     static void fire(Probe* p, LONG n) { p->fire(n); }
 
     static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
-        auto it = g_timers.find(id);
-        if (it == g_timers.end()) return;
-        Probe* p = it->second;
+        auto timer = g_timers.find(id);
+        if (timer == g_timers.end()) return;
+        Probe* p = timer->second;
         LONG n = ++p->fired_;
         if (n >= p->toFire_) {
             KillTimer(nullptr, id);
-            g_timers.erase(it);
+            g_timers.erase(timer);
         }
         LONG left = p->toFire_;
         p->fire(n);
