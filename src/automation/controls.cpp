@@ -13,6 +13,7 @@
 
 #include "automation/control_search.h"
 #include "automation/keys.h"
+#include "automation/results.h"
 #include "automation/winspec.h"
 #include "core/engine.h"
 #include "env/options.h"
@@ -38,20 +39,6 @@ bool send(HWND h, UINT msg, WPARAM w, LPARAM l, LRESULT* result = nullptr) {
 LRESULT ask(HWND h, UINT msg, WPARAM w = 0, LPARAM l = 0, LRESULT fallback = -1) {
     LRESULT r = fallback;
     return send(h, msg, w, l, &r) ? r : fallback;
-}
-
-Variant intArray(std::initializer_list<int32_t> values) {
-    const uint32_t n = static_cast<uint32_t>(values.size());
-    ArrayData* arr = ArrayData::create(&n, 1);
-    uint32_t i = 0;
-    for (int32_t v : values) arr->at(i++) = Variant::int32(v);
-    return Variant::array(arr);
-}
-
-int failWith(Engine& e, Variant& r, Variant value) {
-    e.setError(1);
-    r = std::move(value);
-    return 0;
 }
 
 bool sameNoCase(u16view a, const wchar_t* b) {

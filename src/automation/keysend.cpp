@@ -347,17 +347,6 @@ void sendAsc(Send& s, u16view digits) {
 
 bool isBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-bool equalsNoCase(u16view a, const char* upper) {
-    size_t i = 0;
-    for (; i < a.size(); ++i) {
-        if (!upper[i]) return false;
-        char16_t c = a[i];
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-        if (c != static_cast<char16_t>(upper[i])) return false;
-    }
-    return upper[i] == 0;
-}
-
 // The argument of a braced key.
 struct KeyArg {
     enum Kind { Count, Down, Up, On, Off, Toggle } kind = Count;
@@ -369,11 +358,11 @@ KeyArg parseArg(u16view arg) {
     KeyArg k;
     while (!arg.empty() && isBlank(arg.back())) arg.remove_suffix(1);
     if (arg.empty()) return k;
-    if (equalsNoCase(arg, "DOWN")) k.kind = KeyArg::Down;
-    else if (equalsNoCase(arg, "UP")) k.kind = KeyArg::Up;
-    else if (equalsNoCase(arg, "ON")) k.kind = KeyArg::On;
-    else if (equalsNoCase(arg, "OFF")) k.kind = KeyArg::Off;
-    else if (equalsNoCase(arg, "TOGGLE")) k.kind = KeyArg::Toggle;
+    if (equalsNoCaseAscii(arg, "DOWN")) k.kind = KeyArg::Down;
+    else if (equalsNoCaseAscii(arg, "UP")) k.kind = KeyArg::Up;
+    else if (equalsNoCaseAscii(arg, "ON")) k.kind = KeyArg::On;
+    else if (equalsNoCaseAscii(arg, "OFF")) k.kind = KeyArg::Off;
+    else if (equalsNoCaseAscii(arg, "TOGGLE")) k.kind = KeyArg::Toggle;
     if (k.kind != KeyArg::Count) return k;
 
     uint64_t value = 0;

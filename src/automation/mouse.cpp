@@ -20,17 +20,6 @@ namespace {
 
 enum class Button { Invalid, Left, Right, Middle };
 
-bool equalsNoCase(u16view a, const char* upper) {
-    size_t i = 0;
-    for (; i < a.size(); ++i) {
-        if (!upper[i]) return false;
-        char16_t c = a[i];
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-        if (c != static_cast<char16_t>(upper[i])) return false;
-    }
-    return upper[i] == 0;
-}
-
 // The user's setting, read on every use: it can change while the script runs.
 bool buttonsSwapped() {
     wchar_t value[8] = {};
@@ -42,12 +31,12 @@ bool buttonsSwapped() {
 }
 
 Button parseButton(u16view name) {
-    if (name.empty() || equalsNoCase(name, "LEFT")) return Button::Left;
-    if (equalsNoCase(name, "RIGHT")) return Button::Right;
-    if (equalsNoCase(name, "MIDDLE")) return Button::Middle;
-    if (equalsNoCase(name, "MAIN") || equalsNoCase(name, "PRIMARY"))
+    if (name.empty() || equalsNoCaseAscii(name, "LEFT")) return Button::Left;
+    if (equalsNoCaseAscii(name, "RIGHT")) return Button::Right;
+    if (equalsNoCaseAscii(name, "MIDDLE")) return Button::Middle;
+    if (equalsNoCaseAscii(name, "MAIN") || equalsNoCaseAscii(name, "PRIMARY"))
         return buttonsSwapped() ? Button::Right : Button::Left;
-    if (equalsNoCase(name, "MENU") || equalsNoCase(name, "SECONDARY"))
+    if (equalsNoCaseAscii(name, "MENU") || equalsNoCaseAscii(name, "SECONDARY"))
         return buttonsSwapped() ? Button::Left : Button::Right;
     return Button::Invalid;
 }
@@ -204,8 +193,8 @@ int bi_MOUSEUP(Engine&, Args& a, Variant& r) {
 int bi_MOUSEWHEEL(Engine&, Args& a, Variant& r) {
     const u16view dir = a.str(0).view();
     int32_t delta;
-    if (equalsNoCase(dir, "UP")) delta = WHEEL_DELTA;
-    else if (equalsNoCase(dir, "DOWN")) delta = -WHEEL_DELTA;
+    if (equalsNoCaseAscii(dir, "UP")) delta = WHEEL_DELTA;
+    else if (equalsNoCaseAscii(dir, "DOWN")) delta = -WHEEL_DELTA;
     else return invalid(r);
     const int32_t clicks = a.int32Or(1, 1);
     for (int32_t i = 0; i < clicks; ++i) {

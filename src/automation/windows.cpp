@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <string>
 
+#include "automation/results.h"
 #include "automation/winspec.h"
 #include "core/engine.h"
 #include "env/options.h"
@@ -98,21 +99,6 @@ BOOL CALLBACK collectClass(HWND child, LPARAM lp) {
     int n = GetClassNameW(child, name, 256);
     appendLine(out, u16view(U(name), static_cast<size_t>(std::max(n, 0))));
     return out.size() < static_cast<size_t>(kMaxText);
-}
-
-Variant intArray(std::initializer_list<int32_t> values) {
-    const uint32_t n = static_cast<uint32_t>(values.size());
-    ArrayData* arr = ArrayData::create(&n, 1);
-    uint32_t i = 0;
-    for (int32_t v : values) arr->at(i++) = Variant::int32(v);
-    return Variant::array(arr);
-}
-
-// A script error-free failure: the value and @error 1.
-int failWith(Engine& e, Variant& r, Variant value) {
-    e.setError(1);
-    r = std::move(value);
-    return 0;
 }
 
 // The window a built-in acts on, or nullptr after the failure of the "not found" column has been stored.
