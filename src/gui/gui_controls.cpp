@@ -775,6 +775,7 @@ int createWindowed(Engine& e, Args& a, Variant& r, CtrlKind kind) {
     const bool textAsWindowText = kind == CtrlKind::Label || kind == CtrlKind::Button || kind == CtrlKind::Checkbox ||
                                   kind == CtrlKind::Radio || kind == CtrlKind::Group || kind == CtrlKind::Edit ||
                                   kind == CtrlKind::Input;
+    ensureCommonControls();
     HWND h = CreateWindowExW(winEx, k.cls, textAsWindowText ? wzs(text) : L"", wstyle, x, y, cw, ch, w->hwnd,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instanceHandle(), nullptr);
     if (!h) return undo();

@@ -906,6 +906,7 @@ int bi_GUICTRLSETTIP(Engine&, Args& a, Variant& r) {
     HWND target = tabItem ? w->tab : c->hwnd;
     if (!target) return 0;
     DWORD style = 0x80000003 | ((opts & 1) ? 0x40 : 0);
+    ensureCommonControls();
     HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, style, CW_USEDEFAULT, CW_USEDEFAULT,
                                CW_USEDEFAULT, CW_USEDEFAULT, target, nullptr, instanceHandle(), nullptr);
     if (!tip) return 0;

@@ -265,6 +265,7 @@ int bi_PROGRESSON(Engine&, Args& a, Variant&) {
     p.font = makeFont(defaultGuiFace(), 10, 600);
     if (p.mainText && p.font) SendMessageW(p.mainText, WM_SETFONT, reinterpret_cast<WPARAM>(p.font), TRUE);
 
+    ensureCommonControls();
     p.bar = CreateWindowExW(WS_EX_CLIENTEDGE, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, (cw - 260) / 2, 30,
                             260, 20, p.window, nullptr, inst, nullptr);
     if (p.bar) {

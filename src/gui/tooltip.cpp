@@ -8,6 +8,7 @@
 
 #include "core/engine.h"
 #include "gui/dialogs.h"
+#include "host/startup.h"
 
 namespace tx {
 
@@ -82,6 +83,7 @@ int bi_TOOLTIP(Engine&, Args& a, Variant& r) {
         if (centre != g_centred) SendMessageW(g_tip, TTM_SETTOOLINFOW, 0, lparam(ti));
         SendMessageW(g_tip, TTM_UPDATETIPTEXTW, 0, lparam(ti));
     } else {
+        ensureCommonControls();
         g_tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                 WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX | (balloon ? TTS_BALLOON : 0), CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);

@@ -165,12 +165,8 @@ void createWindows() {
     RegisterClassExW(&gc);
 
     g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    INITCOMMONCONTROLSEX icc{};
-    icc.dwSize = sizeof icc;
-    icc.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
-                ICC_UPDOWN_CLASS | ICC_DATE_CLASSES;
-    InitCommonControlsEx(&icc);
-    // The small image list and icon 169 are made on first use (most scripts never need them).
+    // The common controls, the small image list and icon 169 are set up on first use (most scripts never
+    // need them).
 
     g_main = CreateWindowExW(0, L"Tarvex v3", L"Tarvex v3", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 300, 100,
                              nullptr, nullptr, g_instance, nullptr);
@@ -289,9 +285,20 @@ HWND mainEditWindow() { return g_edit; }
 bool themeActive() { return g_themeActive; }
 SourceMode storedSourceMode() { return g_storedMode; }
 const SString& startDirectory() { return g_startDir; }
+void ensureCommonControls() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    INITCOMMONCONTROLSEX icc{};
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
+                ICC_UPDOWN_CLASS | ICC_DATE_CLASSES | ICC_BAR_CLASSES;
+    InitCommonControlsEx(&icc);
+}
 HIMAGELIST smallImageList() {
     static bool made = false;
     if (!made) {
+        ensureCommonControls();
         made = true;
         g_imageList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
         HICON icon = appIcon(169);

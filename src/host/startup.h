@@ -21,4 +21,9 @@ HICON appIcon(int resourceId);
 HIMAGELIST smallImageList();
 UINT taskbarCreatedMessage();
 
+// Registers the common-control window classes (list and tree views, tabs, progress bars, up-downs, dates,
+// tool tips) the first time something is about to create one; a script that never shows such a control never
+// loads the common-controls library.
+void ensureCommonControls();
+
 }  // namespace tx
