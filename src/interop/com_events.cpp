@@ -127,8 +127,16 @@ public:
     void clearFields() {
         for (auto& v : fields_) VariantClear(&v);
     }
-    // Queues a call of the handler's function (error handler role).
-    void queueCall() { queueEvent(this, function_, std::u16string(), nullptr, 0); }
+    // Queues a call of the handler's function (error handler role). The handler object goes along as the
+    // one argument: a function that declares a parameter gets it (without one it would never be called),
+    // a function without parameters is called as before.
+    void queueCall() {
+        VARIANT self;
+        VariantInit(&self);
+        V_VT(&self) = VT_DISPATCH;
+        V_DISPATCH(&self) = this;  // copied (and referenced) by the queue
+        queueEvent(this, function_, std::u16string(), &self, 1);
+    }
 
     Role role_;
     std::u16string function_;  // error handler: the function's name as given; sink: the prefix
