@@ -51,6 +51,7 @@ fi
 [ "$site_only" = 0 ] || exit $status
 
 echo "-- coverage"
+python3 "$ROOT/tests/docs_check_test.py" 2>"$B/docs-check-test.log" || { cat "$B/docs-check-test.log"; status=1; }
 python3 "$ROOT/tests/docs_check.py" check || status=1
 
 if [ "$examples" = 1 ]; then
