@@ -41,6 +41,12 @@ echo "-- site: $B/docs-site"
 log="$B/docs-mkdocs.log"
 if mkdocs build --strict -f "$B/docs-src/mkdocs.yml" >"$log" 2>&1; then
     echo "site built ($(find "$B/docs-site" -name '*.html' | wc -l) HTML files)"
+    # A fence Markdown did not take as one (indented in a list, words after the language) shows as text.
+    unrendered=$(grep -rl '<p>```' "$B/docs-site" --include='*.html' | sed "s|^$B/docs-site/||")
+    if [ -n "$unrendered" ]; then
+        echo "code fences shown as text (not at the start of a line or not closed?) in:" $unrendered
+        status=1
+    fi
 else
     # Only what went wrong: the pages left out of the navigation on purpose are no news.
     grep -vE '^INFO|^  - ' "$log" | sed 's/\x1b\[[0-9;]*m//g'

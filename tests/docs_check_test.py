@@ -131,6 +131,13 @@ class Staging(unittest.TestCase):
         self.assertEqual(sorted(dropped), ["functions/strings.md", "language/syntax.md"])
 
 
+    def test_fence_words_go_for_the_site(self):
+        out = dc.plain_fences("```tarvex exit=3\nExit 3\n```\n\n  ```tarvex norun\n  Shutdown(1)\n  ```\n"
+                              "````markdown\n```tarvex exit=1\n```\n````\n")
+        self.assertEqual(out, "```tarvex\nExit 3\n```\n\n  ```tarvex\n  Shutdown(1)\n  ```\n"
+                              "````markdown\n```tarvex exit=1\n```\n````\n")
+
+
 class Coverage(unittest.TestCase):
     def run_check(self, files):
         with Pages(files):
