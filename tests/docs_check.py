@@ -49,7 +49,7 @@ SUBJECT_PAGES = ["strings", "math", "types", "files", "ini", "drives", "processe
                  "com", "network", "plugins"]
 PLANNED = {f"language/{p}.md" for p in LANGUAGE_PAGES} | {f"functions/{p}.md" for p in SUBJECT_PAGES}
 
-FENCE = re.compile(r"^( {0,3}|\s*)(`{3,}|~{3,})\s*([^`]*?)\s*$")
+FENCE = re.compile(r"^(\s*)(`{3,}|~{3,})\s*([^`]*?)\s*$")
 LINK = re.compile(r"(!?)\[((?:[^\[\]]|\[[^\]]*\])*)\]\(\s*([^)\s]+)(\s+\"[^\"]*\")?\s*\)")
 EXIT_WORD = re.compile(r"^exit=(-?\d+)$")
 
@@ -77,12 +77,17 @@ def shown(p):
 
 # ---- fenced blocks ---------------------------------------------------------------------------------------------
 
+def read_page(path):
+    return path.read_text(encoding="utf-8").replace("\r\n", "\n")
+
+
 class Block:
-    def __init__(self, info, start, lines, indent):
+    def __init__(self, info, start, lines, indent, closed):
         self.info = info          # the words after the fence
         self.start = start        # 1-based line of the opening fence
         self.lines = lines        # the content lines, the fence's indentation removed
         self.indent = indent
+        self.closed = closed
         self.end = start + len(lines) + 1  # the closing fence's line
 
     @property
@@ -119,7 +124,7 @@ def blocks(text):
             j += 1
         for k in range(i, min(j + 1, len(lines))):
             inside[k] = True
-        out.append(Block(info, i + 1, body, indent))
+        out.append(Block(info, i + 1, body, indent, closed))
         if not closed:
             break
         i = j + 1
@@ -139,8 +144,7 @@ class Example:
 
 def examples(page_path):
     """The ```tarvex blocks of one page with their output blocks and fence words."""
-    text = page_path.read_text(encoding="utf-8")
-    found, lines, _ = blocks(text)
+    found, lines, _ = blocks(read_page(page_path))
     result = []
     n = 0
     for idx, b in enumerate(found):
@@ -149,6 +153,8 @@ def examples(page_path):
         n += 1
         problems = []
         exit_code, norun = 0, False
+        if not b.closed:
+            problems.append("the block is not closed")
         for w in b.words:
             m = EXIT_WORD.match(w)
             if m:
@@ -232,7 +238,7 @@ def nav_entries(existing, folder, planned, index=None):
 
 
 def title_of(page_path):
-    for line in page_path.read_text(encoding="utf-8").split("\n"):
+    for line in read_page(page_path).split("\n"):
         if line.startswith("# "):
             return line[2:].strip()
     return page_path.stem
@@ -262,7 +268,7 @@ def stage(out_dir):
         r = rel(p)
         dst = src / r
         dst.parent.mkdir(parents=True, exist_ok=True)
-        text, dropped = unlink_pending(plain_fences(p.read_text(encoding="utf-8")), r, missing)
+        text, dropped = unlink_pending(plain_fences(read_page(p)), r, missing)
         for d in dropped:
             pending.setdefault(d, set()).add(r)
         dst.write_text(text, encoding="utf-8")
@@ -365,8 +371,7 @@ def message_ids():
 
 
 def headings(page, level):
-    text = page.read_text(encoding="utf-8")
-    _, lines, inside = blocks(text)
+    _, lines, inside = blocks(read_page(page))
     return [l[level + 1:].strip() for i, l in enumerate(lines) if not inside[i] and l.startswith("#" * level + " ")]
 
 
@@ -424,8 +429,7 @@ def check(require_all):
                     rep.gap("functions", f"{rel(p)}: names no built-in of the table (nor a subject page)")
         linked = set()
         for s in written_subjects:
-            text = (PAGES / s).read_text(encoding="utf-8")
-            _, lines, inside = blocks(text)
+            _, lines, inside = blocks(read_page(PAGES / s))
             for i, line in enumerate(lines):
                 if inside[i]:
                     continue
@@ -463,7 +467,7 @@ def check(require_all):
     if not errors.exists():
         rep.section_missing("messages", f"language/errors.md is not written yet ({len(ids)} message ids)")
     else:
-        text = errors.read_text(encoding="utf-8")
+        text = read_page(errors)
         for i in ids:
             if not re.search(r"(?<!\d)" + i + r"(?!\d)", text):
                 rep.gap("messages", f"language/errors.md does not mention message {i}")

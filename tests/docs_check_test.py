@@ -102,6 +102,13 @@ class ExampleParsing(unittest.TestCase):
         self.assertEqual(fourth.problems, ["unknown fence word 'fast' (known: exit=N, norun)"])
         self.assertEqual((fifth.block.lines, fifth.output), (['ConsoleWrite("x")'], ["x"]))  # indentation removed
 
+    def test_crlf_pages_and_unclosed_blocks(self):
+        page = "```tarvex\nConsoleWrite(1)\n```\n\n```output\n1\n```\n\n```tarvex\nx\n".replace("\n", "\r\n")
+        with Pages({"a.md": page}) as pages:
+            one, two = dc.examples(pages.root / "a.md")
+        self.assertEqual((one.block.lines, one.output, one.problems), (["ConsoleWrite(1)"], ["1"], []))
+        self.assertEqual(two.problems, ["the block is not closed"])
+
     def test_extracted_scripts(self):
         with Pages({"functions/Sample.md": PAGE}) as pages:
             out = Path(pages.tmp.name) / "ex"
