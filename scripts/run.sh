@@ -28,6 +28,8 @@ EXE="$B/x86_64/tarvex3.exe"
 
 WINE64=/usr/lib/wine/wine64
 export WINEPREFIX="$ROOT/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Only now: build.sh has run the set-up, which generates the locale. Bash itself complains ("setlocale: LC_ALL:
+# cannot change locale") when LC_ALL names a locale that is not generated yet, so nothing may set it earlier.
 export LC_ALL=${LC_ALL:-zh_CN.UTF-8}
 unset WINEARCH
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Prepares this machine for building and testing the runtime: Debian packages (mingw-w64 cross compilers,
-# Wine, Xvfb, CMake/Ninja, ...), the zh_CN.UTF-8 and en_US.UTF-8 locales Wine takes its ANSI code page from,
+# Wine, Xvfb, CMake/Ninja, mkdocs, zip, Lua 5.4, ...), the zh_CN.UTF-8 and en_US.UTF-8 locales Wine takes its ANSI code page from,
 # PCRE2 (16-bit, static, JIT) cross-built for both targets from Debian's source package, and the private
 # Wine prefix the tests run in. Everything is done only when missing, so a second run returns at once.
 #
@@ -33,6 +33,9 @@ PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
           python3-pyftpdlib
           # widl: the type library of the COM test server (tests/scripts/com/server).
           mingw-w64-tools
+          # The documentation site (scripts/docs.sh), the release packages (scripts/package.sh and its test) and
+          # the benchmarks' Lua 5.4 comparison (bench/run.py).
+          mkdocs zip unzip lua5.4
           # Wine's X11 driver loads these at run time; Debian only recommends them.
           libxcursor1 libxrandr2 libxi6 libxrender1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgnutls30)
 LOCALES=(zh_CN en_US)
@@ -50,7 +53,9 @@ quick_ok() {
     [ -x "$WINE64" ] && [ -x /usr/bin/x86_64-w64-mingw32-widl ] && [ -x /usr/bin/x86_64-w64-mingw32-g++-posix ] && [ -x /usr/bin/i686-w64-mingw32-g++-posix ] \
         || return 1
     local c
-    for c in cmake ninja Xvfb xdotool python3 g++ make clang++-14; do command -v "$c" >/dev/null || return 1; done
+    for c in cmake ninja Xvfb xdotool python3 g++ make clang++-14 mkdocs zip unzip lua5.4; do
+        command -v "$c" >/dev/null || return 1
+    done
     [ -f /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || return 1
     for c in "${LOCALES[@]}"; do have_locale "$c" || return 1; done
     [ -f /usr/lib/python3/dist-packages/pyftpdlib/__init__.py ] || return 1

@@ -2,9 +2,11 @@
 """Script test runner: runs tests/scripts/**/*.qx3 through tarvex3.exe under Wine and compares each script's
 standard output and exit code with the expectations written in its own comment lines.
 
-    tests/run_tests.py [FILTER...] [-j N] [--exe PATH]
+    tests/run_tests.py [FILTER...] [-j N] [--exe PATH] [--root DIR]
 
-A FILTER keeps the tests whose path (relative to tests/scripts) contains it. The runner starts one Xvfb on a
+A FILTER keeps the tests whose path (relative to tests/scripts, or to DIR with --root) contains it. --root runs
+the .qx3 files under another folder with the same machinery (the documentation's examples, extracted by
+tests/docs_check.py into build/doc-examples). The runner starts one Xvfb on a
 free display with a minimal window manager (tests/tools/txwm.c) and one persistent wineserver for the Wine
 prefix, runs the tests on a pool of -j workers and stops exactly what it started, also on Ctrl-C. Every test
 runs through tests/tools/txlaunch.exe, which hands the runtime an exact Windows command line and reports the
@@ -29,6 +31,9 @@ Directives, each on a comment line of its own anywhere in the script:
                             run; the test fails when it fails. Its {dir}, {script}, {tmp}, {exe}, {exedir} are
                             Linux paths and {wine} is the Wine loader
     ; program: PATH         the program to run instead of the runtime (e.g. one that setup made)
+    ; workdir: tmp          run in the test's scratch folder instead of the test file's folder
+    ; final-newline: optional   the output may lack the line break after its last expected line
+    ; source: TEXT          where the test comes from (a page and line), shown with its result
 In args, cmdline, program and expect, {script} is the Windows path of the test file, {dir} its folder, {tmp} a
 scratch folder of the test's own (empty at the start), {exe} the runtime itself and {exedir} its folder.
 """
@@ -67,7 +72,7 @@ CODEPAGES = {  # code page -> (LC_ALL, Python codec)
     1252: ("en_US.UTF-8", "cp1252"),
 }
 DIRECTIVE = re.compile(r"^\s*;\s*(expect|exit|args|cmdline|stdin|stdin-none|codepage|timeout|close-window|close-key|"
-                       r"skip|setup|program|arch|requires|exclusive)\s*:(.*)$",
+                       r"skip|setup|program|arch|requires|exclusive|workdir|final-newline|source)\s*:(.*)$",
                        re.IGNORECASE)
 
 
@@ -93,11 +98,15 @@ class Test:
     arch: str = None         # x86_64 or i686: the only build the test is for
     requires: list = field(default_factory=list)  # capabilities of the machine the test needs
     exclusive: str = None    # why the test must run alone (real input, the one mouse pointer, focus)
+    workdir_tmp: bool = False  # run in the scratch folder
+    lax_final_newline: bool = False  # the last line break of the output may be missing
+    source: str = None       # where the test comes from, for its name in reports
+    root: Path = SCRIPTS
     error: str = None        # a malformed directive
 
     @property
     def name(self):
-        return self.path.relative_to(SCRIPTS).as_posix()
+        return self.path.relative_to(self.root).as_posix()
 
 
 def decode_source(raw):
@@ -116,8 +125,8 @@ def decode_source(raw):
         return raw.decode(codec, "replace")
 
 
-def parse_test(path):
-    t = Test(path)
+def parse_test(path, root=SCRIPTS):
+    t = Test(path, root=root)
     t.text = decode_source(path.read_bytes())
     for line in t.text.splitlines():
         m = DIRECTIVE.match(line)
@@ -162,6 +171,16 @@ def parse_test(path):
                     raise ValueError(f"architecture {t.arch} is not one of {ARCHES}")
             elif key == "exclusive":
                 t.exclusive = value.strip() or "runs alone"
+            elif key == "workdir":
+                if value.strip().lower() != "tmp":
+                    raise ValueError("the only working folder a test can ask for is tmp")
+                t.workdir_tmp = True
+            elif key == "final-newline":
+                if value.strip().lower() != "optional":
+                    raise ValueError("final-newline takes only 'optional'")
+                t.lax_final_newline = True
+            elif key == "source":
+                t.source = value.strip()
             elif key == "requires":
                 t.requires.append(value.strip().lower())
                 if t.requires[-1] not in CAPABILITIES:
@@ -175,10 +194,10 @@ def parse_test(path):
     return t
 
 
-def find_tests(filters):
-    tests = sorted(SCRIPTS.rglob("*.qx3"))
+def find_tests(filters, root=SCRIPTS):
+    tests = sorted(root.rglob("*.qx3"))
     if filters:
-        tests = [p for p in tests if any(f in p.relative_to(SCRIPTS).as_posix() for f in filters)]
+        tests = [p for p in tests if any(f in p.relative_to(root).as_posix() for f in filters)]
     return tests
 
 
@@ -584,7 +603,8 @@ class Runner:
         with self.lock:  # registered under the lock so that kill_all() cannot miss a test just starting
             if self.stopping:
                 return Result(t, "FAIL", problems=["not run: the run was stopped"])
-            proc = subprocess.Popen([WINE64, str(self.launcher)], env=env, cwd=str(t.path.parent),
+            proc = subprocess.Popen([WINE64, str(self.launcher)], env=env,
+                                    cwd=str(scratch if t.workdir_tmp else t.path.parent),
                                     stdin=subprocess.PIPE if t.stdin else subprocess.DEVNULL,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
             self.procs.add(proc)
@@ -623,6 +643,8 @@ class Runner:
             problems.append(f"timed out after {t.timeout:g} s")
         elif code is None:
             problems.append(f"no exit code reported (launcher exit status {proc.returncode})")
+        if t.lax_final_newline and expected.endswith("\n") and stdout == expected[:-1]:
+            stdout = expected
         if stdout != expected:
             problems.append("output differs")
         if code is not None and (code & 0xFFFFFFFF) != (t.exit & 0xFFFFFFFF):
@@ -698,7 +720,7 @@ def visible_end(line):
 
 def report_failure(r):
     t = r.test
-    lines = [f"---- FAIL {t.name}: {'; '.join(r.problems)}", "script:"]
+    lines = [f"---- FAIL {t.name}: {'; '.join(r.problems)}"] + ([f"from {t.source}"] if t.source else []) + ["script:"]
     lines += ["  | " + l for l in t.text.splitlines()]
     if t.error is None:
         expected = r.expected if r.expected is not None else "".join(x + "\n" for x in t.expect)
@@ -754,14 +776,18 @@ def main():
     ap.add_argument("filters", nargs="*", help="run only tests whose path contains one of these")
     ap.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--exe", help="the runtime to test (default: $TARVEX_BUILD/x86_64/tarvex3.exe)")
+    ap.add_argument("--root", help="run the .qx3 files under this folder instead of tests/scripts")
     opts = ap.parse_args()
+    root = Path(opts.root).resolve() if opts.root else SCRIPTS
+    if not root.is_dir():
+        sys.exit(f"no folder {root}")
 
     bdir = build_dir()
     exe = Path(opts.exe).resolve() if opts.exe else bdir / "x86_64" / "tarvex3.exe"
     if not exe.exists():
         sys.exit(f"no runtime at {exe}: build it first (scripts/build.sh x86_64)")
     arch = exe_arch(exe)
-    tests = [parse_test(p) for p in find_tests(opts.filters)]
+    tests = [parse_test(p, root) for p in find_tests(opts.filters, root)]
     if not tests:
         print("no tests found")
         print("0 passed, 0 failed")

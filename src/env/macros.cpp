@@ -23,6 +23,7 @@
 #include "env/macro_feeds.h"
 #include "env/sysinfo.h"
 #include "host/startup.h"
+#include "host/version.h"
 
 namespace tx {
 
@@ -603,7 +604,7 @@ bool evalMacro(Engine& engine, u16view upperName, Variant& out) {
             setWide(out, buf);
             return true;
         }
-        case M::TarvexVersion: out.setString(TX_CONST_TEXT(u"3.3.7.8")); return true;
+        case M::TarvexVersion: out.setString(TX_CONST_TEXT(u"" TX_VERSION_TEXT)); return true;
         case M::TarvexExe: {
             if (!runState().exePath.empty()) {
                 out.setString(runState().exePath);
