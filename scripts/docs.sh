@@ -34,6 +34,7 @@ done
 
 status=0
 t0=$SECONDS
+mkdir -p "$B"
 bash "$ROOT/scripts/setup.sh" || exit 1
 
 echo "-- site: $B/docs-site"

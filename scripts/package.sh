@@ -12,6 +12,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 B=${TARVEX_BUILD:-build}
 [[ $B = /* ]] || B="$ROOT/$B"
 DIST="$ROOT/dist"
+mkdir -p "$B"
 
 die() { printf 'package: %s\n' "$*" >&2; exit 1; }
 

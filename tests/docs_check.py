@@ -213,7 +213,18 @@ def unlink_pending(text, page_rel, missing):
                 and missing(resolve_link(page_rel, first.group(3)) or "")):
             continue
         kept.append(line)
-    return "\n".join(kept), dropped
+    # A table left with no rows at all goes too (its header and separator lines).
+    out = []
+    i = 0
+    while i < len(kept):
+        row = kept[i].lstrip().startswith("|")
+        if (dropped and row and i + 1 < len(kept) and re.match(r"^\s*\|?\s*:?-{3,}", kept[i + 1])
+                and not (i + 2 < len(kept) and kept[i + 2].lstrip().startswith("|"))):
+            i += 2
+            continue
+        out.append(kept[i])
+        i += 1
+    return "\n".join(out), dropped
 
 
 def plain_fences(text):

@@ -138,6 +138,13 @@ class Staging(unittest.TestCase):
         self.assertEqual(sorted(dropped), ["functions/strings.md", "language/syntax.md"])
 
 
+    def test_a_table_left_without_rows_goes(self):
+        text = "Intro\n\n| Subject | What |\n|---|---|\n| [Strings](strings.md) | text |\n\nAfter\n"
+        out, _ = dc.unlink_pending(text, "functions/index.md", {"functions/strings.md"})
+        self.assertEqual(out, "Intro\n\n\nAfter\n")
+        out, _ = dc.unlink_pending(text, "functions/index.md", set())
+        self.assertEqual(out, text)
+
     def test_fence_words_go_for_the_site(self):
         out = dc.plain_fences("```tarvex exit=3\nExit 3\n```\n\n  ```tarvex norun\n  Shutdown(1)\n  ```\n"
                               "````markdown\n```tarvex exit=1\n```\n````\n")

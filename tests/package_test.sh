@@ -26,8 +26,8 @@ for plat in win64 win32; do
     [ -f "$zipf" ] || { fail "no $zipf"; continue; }
     listing=$(unzip -Z1 "$zipf")
     for f in tarvex3.exe qx3compile.exe Include/Strings.qx3 Include/WindowsConstants.qx3 docs/index.html \
-             docs/getting-started.html docs/search.html examples/hello.qx3 examples/file_lister.qx3 LICENSE.txt \
-             QUICKSTART.txt; do
+             docs/getting-started.html docs/search/search_index.json examples/hello.qx3 examples/file_lister.qx3 \
+             LICENSE.txt QUICKSTART.txt; do
         grep -qx "$name/$f" <<<"$listing" || fail "$plat: $name/$f is not in the package"
     done
     outside=$(grep -v "^$name/" <<<"$listing" | head -n 3)

@@ -6,11 +6,11 @@ standard output and exit code with the expectations written in its own comment l
 
 A FILTER keeps the tests whose path (relative to tests/scripts, or to DIR with --root) contains it. --root runs
 the .qx3 files under another folder with the same machinery (the documentation's examples, extracted by
-tests/docs_check.py into build/doc-examples). The runner starts one Xvfb on a
-free display with a minimal window manager (tests/tools/txwm.c) and one persistent wineserver for the Wine
-prefix, runs the tests on a pool of -j workers and stops exactly what it started, also on Ctrl-C. Every test
-runs through tests/tools/txlaunch.exe, which hands the runtime an exact Windows command line and reports the
-full 32-bit exit code (a Linux exit status keeps only 8 bits).
+tests/docs_check.py into build/doc-examples). The runner starts one Xvfb on a free display with a minimal window
+manager (tests/tools/txwm.c) and one persistent wineserver for the Wine prefix, runs the tests on a pool of -j
+workers and stops exactly what it started, also on Ctrl-C. Every test runs through tests/tools/txlaunch.exe,
+which hands the runtime an exact Windows command line and reports the full 32-bit exit code (a Linux exit status
+keeps only 8 bits).
 
 Directives, each on a comment line of its own anywhere in the script:
     ; expect: TEXT          one line of expected standard output (may be empty)
@@ -33,7 +33,7 @@ Directives, each on a comment line of its own anywhere in the script:
     ; program: PATH         the program to run instead of the runtime (e.g. one that setup made)
     ; workdir: tmp          run in the test's scratch folder instead of the test file's folder
     ; final-newline: optional   the output may lack the line break after its last expected line
-    ; source: TEXT          where the test comes from (a page and line), shown with its result
+    ; source: TEXT          where the test comes from (a page and line), shown when it fails
 In args, cmdline, program and expect, {script} is the Windows path of the test file, {dir} its folder, {tmp} a
 scratch folder of the test's own (empty at the start), {exe} the runtime itself and {exedir} its folder.
 """
@@ -720,7 +720,9 @@ def visible_end(line):
 
 def report_failure(r):
     t = r.test
-    lines = [f"---- FAIL {t.name}: {'; '.join(r.problems)}"] + ([f"from {t.source}"] if t.source else []) + ["script:"]
+    lines = [f"---- FAIL {t.name}: {'; '.join(r.problems)}"]
+    lines += [f"from {t.source}"] if t.source else []
+    lines.append("script:")
     lines += ["  | " + l for l in t.text.splitlines()]
     if t.error is None:
         expected = r.expected if r.expected is not None else "".join(x + "\n" for x in t.expect)

@@ -1,6 +1,6 @@
-// The runtime's version, in one place: @TarvexVersion, the executables' version resource and manifest (the
-// build reads the four numbers from here) and the release package's file names (scripts/package.sh reads them
-// too) all come from these lines. Change only the numbers; keep each on its own "#define" line.
+// The runtime's version, in one place: @TarvexVersion, the version resources of tarvex3.exe and qx3compile.exe,
+// the runtime's manifest (the build reads the four numbers from here) and the release packages' file names
+// (scripts/package.sh reads them too) all come from these lines. Change only the numbers; keep each on its own "#define" line.
 #pragma once
 
 #define TX_VERSION_MAJOR 3
