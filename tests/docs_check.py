@@ -14,7 +14,10 @@ examples, and checks that the reference covers the runtime's tables.
 
 Example format: a block fenced ```tarvex is a whole script, run with code page 1252 in a scratch folder; the
 ```output block that follows it (only blank lines between) is its exact standard output, and a script without
-one must print nothing. The fence may add "exit=N" (the expected exit code, default 0) or "norun" (not run).
+one must print nothing. The fence may add "exit=N" (the expected exit code, default 0), "norun" (not run) or
+"exclusive" (runs while no other test runs). An example that uses the foreground window, real keys or the mouse,
+or reads screen pixels (see FOREGROUND) runs alone without being told: the examples run in parallel on one
+desktop, and another test taking the foreground would change its output.
 
 Coverage checks: every row of the built-in table (src/core/builtin_table.cpp) has exactly one page
 docs/pages/functions/<Name>.md (names compared without regard to case), with at least one runnable example that
@@ -52,6 +55,9 @@ PLANNED = {f"language/{p}.md" for p in LANGUAGE_PAGES} | {f"functions/{p}.md" fo
 FENCE = re.compile(r"^(\s*)(`{3,}|~{3,})\s*([^`]*?)\s*$")
 LINK = re.compile(r"(!?)\[((?:[^\[\]]|\[[^\]]*\])*)\]\(\s*([^)\s]+)(\s+\"[^\"]*\")?\s*\)")
 EXIT_WORD = re.compile(r"^exit=(-?\d+)$")
+FOREGROUND = re.compile(r"\b(WinActivate|WinActive|WinWaitActive|WinWaitNotActive|WinSetOnTop|WinMinimizeAll\w*|"
+                        r"Send|SendKeepActive|ControlSend|Mouse\w+|Pixel\w+|BlockInput|HotKeySet|WinGetCaretPos|"
+                        r"ControlFocus|ControlGetFocus|ToolTip|TrayTip)\s*\(", re.IGNORECASE)
 
 
 def build_dir():
@@ -132,7 +138,7 @@ def blocks(text):
 
 
 class Example:
-    def __init__(self, page, number, block, output, exit_code, norun, problems):
+    def __init__(self, page, number, block, output, exit_code, norun, problems, exclusive=False):
         self.page = page            # relative to docs/pages
         self.number = number        # 1-based among the page's tarvex blocks
         self.block = block
@@ -140,6 +146,7 @@ class Example:
         self.exit = exit_code
         self.norun = norun
         self.problems = problems
+        self.exclusive = exclusive
 
 
 def examples(page_path):
@@ -152,7 +159,7 @@ def examples(page_path):
             continue
         n += 1
         problems = []
-        exit_code, norun = 0, False
+        exit_code, norun, exclusive = 0, False, False
         if not b.closed:
             problems.append("the block is not closed")
         for w in b.words:
@@ -161,15 +168,18 @@ def examples(page_path):
                 exit_code = int(m.group(1))
             elif w == "norun":
                 norun = True
+            elif w == "exclusive":
+                exclusive = True
             else:
-                problems.append(f"unknown fence word '{w}' (known: exit=N, norun)")
+                problems.append(f"unknown fence word '{w}' (known: exit=N, norun, exclusive)")
         output = None
         if idx + 1 < len(found) and found[idx + 1].lang == "output":
             nxt = found[idx + 1]
             between = lines[b.end:nxt.start - 1]
             if all(not s.strip() for s in between):
                 output = nxt.lines
-        result.append(Example(rel(page_path), n, b, output, exit_code, norun, problems))
+        exclusive = exclusive or any(FOREGROUND.search(line.split(";", 1)[0]) for line in b.lines)
+        result.append(Example(rel(page_path), n, b, output, exit_code, norun, problems, exclusive))
     return result
 
 
@@ -228,7 +238,7 @@ def unlink_pending(text, page_rel, missing):
 
 
 def plain_fences(text):
-    """The site's Markdown takes only a language after a fence: the checker's words (exit=N, norun) go."""
+    """The site's Markdown takes only a language after a fence: the checker's words (exit=N, norun, exclusive) go."""
     found, lines, _ = blocks(text)
     for b in found:
         if b.lang == "tarvex" and b.words:
@@ -342,6 +352,8 @@ def extract(out_dir):
                  "; workdir: tmp", "; final-newline: optional"]
             if ex.exit:
                 d.append(f"; exit: {ex.exit}")
+            if ex.exclusive:
+                d.append("; exclusive: uses the foreground, real input or screen pixels")
             d += [f"; expect: {line}" if line else "; expect:" for line in (ex.output or [])]
             text = script + "\n" + "\n".join(d) + "\n"
             data = text.replace("\n", "\r\n")

@@ -99,7 +99,7 @@ class ExampleParsing(unittest.TestCase):
         self.assertEqual(first.output, ["a", "", "b"])            # blank lines before the output block are fine
         self.assertEqual((second.exit, second.output), (3, None))  # words between: that output is not its
         self.assertTrue(third.norun)
-        self.assertEqual(fourth.problems, ["unknown fence word 'fast' (known: exit=N, norun)"])
+        self.assertEqual(fourth.problems, ["unknown fence word 'fast' (known: exit=N, norun, exclusive)"])
         self.assertEqual((fifth.block.lines, fifth.output), (['ConsoleWrite("x")'], ["x"]))  # indentation removed
 
     def test_crlf_pages_and_unclosed_blocks(self):
