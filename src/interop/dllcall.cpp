@@ -259,11 +259,13 @@ CallResult invoke(const void* fn, Convention conv, NativeType ret, CallArg* args
     return r;
 }
 
-// A wrong calling convention leaves the native stack untrustworthy: the run ends at once.
+// A wrong calling convention leaves the native stack untrustworthy: the run ends at once, with the exit
+// code of any other script error (ending with 0 would tell a caller the script succeeded).
 [[noreturn]] void stackImbalance() {
-    runState().suppress = 0;
+    RunState& rs = runState();
+    rs.suppress = 0;
     reportRuntimeError(msg::StackImbalance, -1);
-    ExitProcess(0);
+    ExitProcess(static_cast<UINT>(rs.exitCode ? rs.exitCode : 1));
 }
 
 int failWith(Engine& e, Variant& r, int code) {
