@@ -223,6 +223,22 @@ bool memberId(IDispatch* d, const Token& member, DISPID& id, bool& handled) {
     return false;
 }
 
+// Reports a failed Invoke (with the server's exception information when it raised one) and frees that
+// information; true when the error handler took the failure.
+bool invokeFailure(HRESULT hr, EXCEPINFO& info) {
+    bool handled;
+    if (hr == DISP_E_EXCEPTION) {
+        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+        handled = failure(hr, &info, nullptr, true);
+    } else {
+        handled = failure(hr, nullptr, nullptr, true);
+    }
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    return handled;
+}
+
 // Runs one Invoke and applies the failure rule; true on success.
 bool invokeChecked(IDispatch* d, DISPID id, WORD flags, MemberArgs& a, VARIANT* result, bool& handled) {
     EXCEPINFO info{};
@@ -234,15 +250,7 @@ bool invokeChecked(IDispatch* d, DISPID id, WORD flags, MemberArgs& a, VARIANT* 
         return false;
     }
     if (SUCCEEDED(hr)) return true;
-    if (hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-        handled = failure(hr, &info, nullptr, true);
-    } else {
-        handled = failure(hr, nullptr, nullptr, true);
-    }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
+    handled = invokeFailure(hr, info);
     return false;
 }
 
@@ -344,17 +352,7 @@ bool putMember(Engine& e, TokenLine& line, size_t& pos, const Variant& target, c
     }
     if (!converted) return failure(5, nullptr, u"Conversion of parameters failed", true);
     if (SUCCEEDED(hr)) return true;
-    bool ok;
-    if (hr == DISP_E_EXCEPTION) {
-        if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-        ok = failure(hr, &info, nullptr, true);
-    } else {
-        ok = failure(hr, nullptr, nullptr, true);
-    }
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrHelpFile);
-    return ok;
+    return invokeFailure(hr, info);
 }
 
 // A statement that is an object member chain: a call whose result is dropped, or an assignment to the
