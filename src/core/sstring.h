@@ -118,6 +118,12 @@ inline bool isAsciiAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= 
 inline bool isAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 inline bool isNameChar(char16_t c) { return isAsciiAlpha(c) || isAsciiDigit(c) || c == u'_'; }
 inline char16_t asciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+// A copy with a-z made upper case (names of functions and classes are looked up this way).
+inline std::u16string asciiUpperCopy(u16view s) {
+    std::u16string u(s.data(), s.size());
+    for (auto& c : u) c = asciiUpper(c);
+    return u;
+}
 inline bool equalsNoCaseAscii(u16view a, std::string_view upper) {
     if (a.size() != upper.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)

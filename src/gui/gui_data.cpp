@@ -1160,9 +1160,7 @@ int bi_GUICTRLREGISTERLISTVIEWSORT(Engine& e, Args& a, Variant& r) {
     GuiControl* c = guiControl(a.int32(0));
     r.setInt32(0);
     SString name = a.str(1);
-    std::u16string upper(name.data(), name.size());
-    for (char16_t& ch : upper)
-        if (ch >= u'a' && ch <= u'z') ch = static_cast<char16_t>(ch - 32);
+    const std::u16string upper = asciiUpperCopy(name.view());
     const int fn = e.findUserFunction(u16view(upper.data(), upper.size()));
     if (fn < 0) {
         e.setError(2);

@@ -536,11 +536,7 @@ KnownClass* knownClass(const std::u16string& upperName) {
     return nullptr;
 }
 
-std::u16string upperName(const SString& s) {
-    std::u16string u(s.view());
-    for (auto& c : u) c = asciiUpper(c);
-    return u;
-}
+std::u16string upperName(const SString& s) { return asciiUpperCopy(s.view()); }
 
 bool classId(const SString& cls, CLSID& id, HRESULT& hr) {
     std::u16string key = upperName(cls);

@@ -51,10 +51,7 @@ bool compareNoCase(u16view a, u16view b) {
     return true;
 }
 
-std::u16string upper(std::u16string s) {
-    for (auto& c : s) c = asciiUpper(c);
-    return s;
-}
+std::u16string upper(const std::u16string& s) { return asciiUpperCopy(u16view(s.data(), s.size())); }
 
 class EventSink;
 
