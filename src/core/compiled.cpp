@@ -292,6 +292,17 @@ inline bool int32Binary(uint8_t code, int32_t x, int32_t y, Variant& out) {
     }
 }
 
+// out = v, with the numbers (most values in loops and calls) set directly instead of through the general
+// copy.
+inline void copyValue(Variant& out, const Variant& v) {
+    switch (v.kind()) {
+        case Kind::Int32: out.setInt32(v.rawInt32()); return;
+        case Kind::Int64: out.setInt64(v.rawInt64()); return;
+        case Kind::Double: out.setDouble(v.rawDouble()); return;
+        default: out = v; return;
+    }
+}
+
 void applyBinary(uint8_t code, Variant& out, const Variant& r) {
     switch (code) {
         case Add: add(out, r); break;
@@ -447,21 +458,14 @@ bool Engine::runNode(const CExpr& x, TokenLine& line, int index, Variant& out) {
     const CNode& n = x.nodes[static_cast<size_t>(index)];
     switch (n.kind) {
         case CKind::Const: {
-            const Variant& c = x.consts[static_cast<size_t>(n.a)];
-            switch (c.kind()) {
-                case Kind::Int32: out.setInt32(c.rawInt32()); return true;
-                case Kind::Int64: out.setInt64(c.rawInt64()); return true;
-                case Kind::Double: out.setDouble(c.rawDouble()); return true;
-                default:
-                    out = c;
-                    if (out.isString() && expansionOn()) expandOptionStrings(*this, out);
-                    return true;
-            }
+            copyValue(out, x.consts[static_cast<size_t>(n.a)]);
+            if (out.isString() && expansionOn()) expandOptionStrings(*this, out);
+            return true;
         }
         case CKind::Var: {
             VarEntry* v = lookup(n.index, Scope::Any);
             if (v && !v->ptr->is(Kind::Object)) {
-                out = *v->ptr;
+                copyValue(out, *v->ptr);
                 if (out.isString() && expansionOn()) expandOptionStrings(*this, out);
                 return true;
             }
@@ -487,7 +491,7 @@ bool Engine::runNode(const CExpr& x, TokenLine& line, int index, Variant& out) {
             const Variant* r = l ? peek(x, x.nodes[static_cast<size_t>(n.b)]) : nullptr;
             if (r) {
                 if (l->is(Kind::Int32) && r->is(Kind::Int32) && int32Binary(n.code, l->rawInt32(), r->rawInt32(), out)) return true;
-                out = *l;
+                copyValue(out, *l);
                 applyBinary(n.code, out, *r);
                 return true;
             }
