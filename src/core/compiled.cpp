@@ -358,6 +358,24 @@ int Engine::runCompiled(TokenLine& line, size_t& pos, size_t end, Variant& out) 
     return 1;
 }
 
+int runCompiledCall(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
+    if (expansionOn() || pos >= line.size()) return -1;
+    const CExpr* x;
+    if (const uint32_t id = line[pos].aux) {
+        x = e.compiled_[id - 1].get();
+        if (x->owner != &line || x->start != pos) return -1;
+    } else if (!(x = e.compileAt(line, pos))) {
+        return -1;
+    }
+    if (x->root < 0) return -1;
+    // Only the call alone: what follows it is the statement's business (an error, as in the token walk).
+    const CKind k = x->nodes[static_cast<size_t>(x->root)].kind;
+    if (k != CKind::User && k != CKind::Builtin) return -1;
+    if (!e.runNode(*x, line, x->root, out)) return 0;
+    pos = x->stop;
+    return 1;
+}
+
 // Nested calls count towards the evaluator's depth limit, as in the token walk.
 bool Engine::enterCall() {
     if (++evalDepth_ > kMaxEvalDepth) {

@@ -48,4 +48,11 @@ struct CExpr {
     std::vector<Variant> consts;
 };
 
+class Engine;
+
+// A statement that is one call (a user function or a built-in with its arguments, nothing after it): runs
+// it through the compiled form when the line has one. 1 after the call ran (pos after it), 0 after a
+// script error, -1 when the token walk must run it.
+int runCompiledCall(Engine& e, TokenLine& line, size_t& pos, Variant& out);
+
 }  // namespace tx
