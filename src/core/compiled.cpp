@@ -339,16 +339,26 @@ const CExpr* Engine::compileAt(TokenLine& line, size_t pos) {
     return compiled_.back().get();
 }
 
-int Engine::runCompiled(TokenLine& line, size_t& pos, size_t end, Variant& out) {
-    if (pos >= line.size()) return -1;
+namespace {
+
+// The compiled form of the expression at pos (made now when it first runs), or null when there is none.
+inline const CExpr* compiledAt(Engine& e, TokenLine& line, size_t pos) {
+    if (pos >= line.size()) return nullptr;
     const CExpr* x;
     if (const uint32_t id = line[pos].aux) {
-        x = compiled_[id - 1].get();
-        if (x->owner != &line || x->start != pos) return -1;  // a copied token
-    } else if (!(x = compileAt(line, pos))) {
-        return -1;
+        x = e.compiled_[id - 1].get();
+        if (x->owner != &line || x->start != pos) return nullptr;  // a copied token
+    } else if (!(x = e.compileAt(line, pos))) {
+        return nullptr;
     }
-    if (x->root < 0) return -1;
+    return x->root < 0 ? nullptr : x;
+}
+
+}  // namespace
+
+int Engine::runCompiled(TokenLine& line, size_t& pos, size_t end, Variant& out) {
+    const CExpr* x = compiledAt(*this, line, pos);
+    if (!x) return -1;
     // The token walk would stop where the compiled form stops: at its bound, or at a token that ends an
     // expression before the bound (an unmatched ")" before the bound is an error the walk reports).
     const size_t stop = x->stop;
@@ -359,15 +369,9 @@ int Engine::runCompiled(TokenLine& line, size_t& pos, size_t end, Variant& out) 
 }
 
 int runCompiledCall(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
-    if (expansionOn() || pos >= line.size()) return -1;
-    const CExpr* x;
-    if (const uint32_t id = line[pos].aux) {
-        x = e.compiled_[id - 1].get();
-        if (x->owner != &line || x->start != pos) return -1;
-    } else if (!(x = e.compileAt(line, pos))) {
-        return -1;
-    }
-    if (x->root < 0) return -1;
+    if (expansionOn()) return -1;
+    const CExpr* x = compiledAt(e, line, pos);
+    if (!x) return -1;
     // Only the call alone: what follows it is the statement's business (an error, as in the token walk).
     const CKind k = x->nodes[static_cast<size_t>(x->root)].kind;
     if (k != CKind::User && k != CKind::Builtin) return -1;
