@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/builtins.h"
+#include "core/callargs.h"
 #include "core/core_builtins.h"
 #include "core/interp.h"
 #include "core/platform.h"
@@ -14,39 +15,6 @@ namespace tx {
 namespace {
 
 constexpr int kMaxNesting = 3900;
-
-// Argument storage for one call: up to eight in place (no allocation), more on the heap.
-template <typename T>
-class ArgBuffer {
-public:
-    explicit ArgBuffer(size_t capacity) {
-        if (capacity > kInline) {
-            heap_ = static_cast<T*>(::operator new(capacity * sizeof(T)));
-            data_ = heap_;
-        } else {
-            data_ = reinterpret_cast<T*>(inline_);
-        }
-        cap_ = capacity > kInline ? capacity : kInline;
-    }
-    ~ArgBuffer() {
-        for (size_t i = 0; i < n_; ++i) data_[i].~T();
-        if (heap_) ::operator delete(heap_);
-    }
-    ArgBuffer(const ArgBuffer&) = delete;
-    ArgBuffer& operator=(const ArgBuffer&) = delete;
-    // The caller sized the buffer by counting the commas of the argument list.
-    T& push() { return *new (data_ + n_++) T(); }
-    bool full() const { return n_ >= cap_; }
-    T* data() { return data_; }
-    int size() const { return static_cast<int>(n_); }
-
-private:
-    static constexpr size_t kInline = 8;
-    alignas(T) unsigned char inline_[kInline * sizeof(T)];
-    T* data_ = nullptr;
-    T* heap_ = nullptr;
-    size_t n_ = 0, cap_ = 0;
-};
 
 // Finds the ")" matching the "(" at open and counts the arguments between them (commas at depth 1,
 // plus one); false when the line ends first. Lines never change, so the result is kept in the "("
@@ -103,14 +71,6 @@ bool evaluateArgs(Engine& e, TokenLine& line, size_t& pos, size_t close, ArgBuff
     return true;
 }
 
-// One argument of a user-function call: a value, or a reference to the caller's variable or element.
-struct CallArg {
-    Variant value;
-    Variant* ref = nullptr;
-    StorePin pin;
-    bool refConst = false;
-};
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -129,7 +89,11 @@ bool callBuiltinAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
     if (!evaluateArgs(e, line, pos, close, args)) return false;
     int n = args.size();
     if (n < entry.minArgs || n > entry.maxArgs) return fail(err::ArgCount, name);
+    return invokeBuiltin(e, index, args.data(), n, out);
+}
 
+bool invokeBuiltin(Engine& e, int index, Variant* args, int n, Variant& out) {
+    const BuiltinEntry& entry = kBuiltins[index];
     Frame& f = e.frame();
     f.error = 0;
     f.errorByScript = false;
@@ -144,7 +108,7 @@ bool callBuiltinAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
     }
     if (g_heldOutput.flush && entry.handler != g_heldOutput.keep[0] && entry.handler != g_heldOutput.keep[1])
         g_heldOutput.flush();
-    Args a{args.data(), n};
+    Args a{args, n};
     if (entry.handler(e, a, out) != 0) return false;
     return !e.rs.stopping;
 }
@@ -224,8 +188,6 @@ bool Engine::registerFunctions() {
 // ---------------------------------------------------------------------------------------------------
 // User functions: calls
 
-namespace {
-
 // Runs a user function with its arguments already gathered (values or references).
 bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
     RunState& rs = e.rs;
@@ -245,9 +207,20 @@ bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
         }
     } popper{e, savedLine, savedNumParams};
 
+    // The parameters become the new frame's first locals (what Engine::create does for a local, without
+    // its scope choice: a parameter name is never declared twice in one frame).
+    fr.locals.reserve(f.params.size());
     for (size_t k = 0; k < f.params.size(); ++k) {
         const Param& p = f.params[k];
-        VarEntry* v = e.create(p.sym, Scope::Local, static_cast<uint16_t>(kVarParam | (p.isConst ? kVarConst : 0)), false);
+        VarEntry* v = e.allocEntry();
+        v->sym = p.sym;
+        v->flags = static_cast<uint16_t>(kVarParam | (p.isConst ? kVarConst : 0));
+        Symbol& s = e.symbols_[p.sym];
+        v->prevLocal = s.local;
+        v->prevSerial = s.localSerial;
+        s.local = v;
+        s.localSerial = fr.serial;
+        fr.locals.push_back(v);
         if (static_cast<int>(k) < n) {
             CallArg& a = args[k];
             if (a.ref) {
@@ -275,19 +248,14 @@ bool invokeUser(Engine& e, int index, CallArg* args, int n, Variant& out) {
     e.lastCallReturnedValue = callee.hasReturn;
     if (callee.hasReturn) out = std::move(callee.returnValue);
     else out.setInt32(0);
-    int32_t error = callee.errorByScript ? callee.error : 0;
-    Variant extended;
-    if (callee.extendedByScript) extended = std::move(callee.extended);
-    (void)fr;
     Frame& caller = *e.frames_[static_cast<size_t>(e.frameDepth_ - 1)];
-    caller.error = error;
+    caller.error = callee.errorByScript ? callee.error : 0;
     caller.errorByScript = false;
-    caller.extended = std::move(extended);
+    if (callee.extendedByScript) caller.extended = std::move(callee.extended);
+    else caller.extended.setInt32(0);
     caller.extendedByScript = false;
     return !rs.stopping;
 }
-
-}  // namespace
 
 bool callUserAt(Engine& e, TokenLine& line, size_t& pos, Variant& out) {
     Token& name = line[pos];

@@ -3,6 +3,7 @@
 #include "core/engine.h"
 
 #include "core/interp.h"
+#include "core/compiled.h"
 
 #include "core/errors.h"
 #include "core/script_store.h"

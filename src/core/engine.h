@@ -208,6 +208,9 @@ inline void releaseHeldOutput() {
     if (g_heldOutput.flush) g_heldOutput.flush();
 }
 
+struct CExpr;
+struct CNode;
+
 class Engine {
 public:
     Engine();
@@ -321,6 +324,21 @@ public:
 
     VarEntry* allocEntry();
     void freeEntry(VarEntry* e);
+
+    // Compiled expressions (compiled.cpp). runCompiled returns 1 after evaluating the expression at pos
+    // of a script line through its compiled form, 0 after a script error there, -1 when the line is no
+    // script line or the expression has no compiled form (the token walk then evaluates it).
+    int runCompiled(TokenLine& line, size_t& pos, size_t end, Variant& out);
+    bool runNode(const CExpr& x, TokenLine& line, int node, Variant& out);
+    const Variant* peek(const CExpr& x, const CNode& n);
+    [[gnu::noinline]] bool binaryRight(const CExpr& x, TokenLine& line, const CNode& n, Variant& out);
+    [[gnu::noinline]] bool runUserCall(const CExpr& x, TokenLine& line, const CNode& n, Variant& out);
+    [[gnu::noinline]] bool runBuiltinCall(const CExpr& x, TokenLine& line, const CNode& n, Variant& out);
+    [[gnu::noinline]] bool runElement(const CExpr& x, TokenLine& line, const CNode& n, Variant& out);
+    [[gnu::noinline]] bool readOperand(TokenLine& line, size_t tok, Variant& out);
+    [[gnu::noinline]] const CExpr* compileAt(TokenLine& line, size_t pos);
+    bool enterCall();
+    std::vector<std::unique_ptr<CExpr>> compiled_;  // every expression met in a script line (Token::aux)
 
     // Evaluator fast paths.
     const Variant* simpleValue(Token& t, Variant& scratch);

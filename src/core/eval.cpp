@@ -4,7 +4,9 @@
 // the operator stack until one of lower or equal level arrives. Both stacks live in the engine and are
 // shared by nested evaluations (a call inside an expression evaluates its arguments above the caller's
 // part of the stacks), so evaluating allocates nothing once the stacks have grown. A single literal or
-// variable followed by the end of the expression skips the machine altogether.
+// variable followed by the end of the expression skips the machine altogether, and a longer expression of
+// one of the script's own lines runs its compiled form (compiled.cpp), made from the same tokens the first
+// time it is evaluated; the machine is then left to EXECUTE's text and to what the compiler does not take.
 #include "core/interp.h"
 #include "core/ops.h"
 #include "env/macros.h"
@@ -43,11 +45,6 @@ struct StackMark {
         --depth;
     }
 };
-
-// Nested evaluations allowed at once: far beyond any script line (lines are short; user-function
-// recursion stops at 3900 levels), but a text built for EXECUTE could nest calls deeply enough to
-// exhaust the stack.
-constexpr int kMaxEvalDepth = 20000;
 
 bool applyOp(std::vector<Variant>& v, size_t vbase, uint8_t op) {
     size_t n = v.size() - vbase;
@@ -126,8 +123,6 @@ bool readSubscripts(Engine& e, TokenLine& line, size_t& pos, size_t end, uint32_
     return true;
 }
 
-namespace {
-
 // A variable operand at pos: its value (or element) is pushed; pos moves past what was read.
 bool pushVariable(Engine& e, TokenLine& line, size_t& pos, size_t end, std::vector<Variant>& values) {
     Token& t = line[pos];
@@ -176,6 +171,8 @@ bool pushVariable(Engine& e, TokenLine& line, size_t& pos, size_t end, std::vect
     }
     return true;
 }
+
+namespace {
 
 // The operand token kinds the fast path takes.
 inline bool simpleOperand(const Token& t) {
@@ -351,7 +348,10 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
     if (end > line.size() - 1) end = line.size() - 1;  // the end-of-line token bounds every line
 
     // Fast paths: "a op b" of simple operands; one literal or plain variable alone.
-    if (pos + 2 < end && simpleOperand(line[pos]) && fastBinary(line, pos, end, out)) return true;
+    // (Longer chains do better through the compiled form below.)
+    if (pos + 2 < end && simpleOperand(line[pos]) && (pos + 3 >= end || endsExpression(line[pos + 3])) &&
+        fastBinary(line, pos, end, out))
+        return true;
     if (pos < end && simpleOperand(line[pos]) && (pos + 1 >= end || endsExpression(line[pos + 1]))) {
         Token& t = line[pos];
         if (t.kind != tok::Variable) {
@@ -371,6 +371,13 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
                 return true;
             }
         }
+    }
+
+    // Anything longer, in a line of the script, runs the line's compiled form of the expression (made the
+    // first time it is evaluated there).
+    if (!expansionOn()) {
+        const int r = runCompiled(line, pos, end, out);
+        if (r >= 0) return r == 1;
     }
 
     std::vector<Variant>& values = values_;

@@ -7,6 +7,7 @@
 // lines never change, so the scan's result is kept per line and later runs reuse it. Open blocks are
 // records on the engine's block stack; a level of the executor (a function call) never pops records
 // that belong to its caller.
+#include "core/compiled.h"
 #include "core/interp.h"
 #include "core/ops.h"
 #include "env/options.h"
@@ -698,8 +699,12 @@ bool Engine::executeStatement(TokenLine& line, size_t pos) {
         case tok::Builtin:
         case tok::UserFunc: {
             Variant r;
-            bool ok = t.kind == tok::Builtin ? callBuiltinAt(*this, line, pos, r) : callUserAt(*this, line, pos, r);
-            if (!ok) return false;
+            const int c = runCompiledCall(*this, line, pos, r);
+            if (c == 0) return false;
+            if (c < 0) {
+                bool ok = t.kind == tok::Builtin ? callBuiltinAt(*this, line, pos, r) : callUserAt(*this, line, pos, r);
+                if (!ok) return false;
+            }
             return endHere(line, pos);
         }
         case tok::Member:

@@ -121,6 +121,15 @@ bool readSubscripts(Engine& e, TokenLine& line, size_t& pos, size_t end, uint32_
 // Row-major index of subscripts in an array; false when the count or a subscript does not fit.
 bool flatIndex(const ArrayData& a, const uint32_t* subs, int count, uint32_t& flat);
 
+// A variable operand at pos (and its subscripts, or the object access after it) pushed onto values; pos
+// moves past what was read. False after a script error.
+bool pushVariable(Engine& e, TokenLine& line, size_t& pos, size_t end, std::vector<Variant>& values);
+
+// Nested evaluations allowed at once: far beyond any script line (lines are short; user-function
+// recursion stops at 3900 levels), but a text built for EXECUTE could nest calls deeply enough to
+// exhaust the stack.
+constexpr int kMaxEvalDepth = 20000;
+
 // Calls at pos (a built-in or user-function token); pos is left after the closing ")".
 bool callBuiltinAt(Engine& e, TokenLine& line, size_t& pos, Variant& out);
 bool callUserAt(Engine& e, TokenLine& line, size_t& pos, Variant& out);

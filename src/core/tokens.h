@@ -80,6 +80,9 @@ struct Token {
     } num{};
     int16_t kind = tok::Building;
     int16_t column = 0;
+    // The evaluator's note on a token of a script line where an expression starts: 1 + the index of its
+    // compiled form, 0 until the expression first runs (it fills padding: a token stays 24 bytes).
+    uint32_t aux = 0;
     SString str;  // payload of kinds 48..63
 
     static Token make(int16_t kind, int column) {
@@ -91,6 +94,8 @@ struct Token {
     bool is(int16_t k) const { return kind == k; }
     bool isKeyword(int32_t k) const { return kind == tok::Keyword && num.i32 == k; }
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(Token) == 24, "a token fits in 24 bytes on 64-bit builds");
 
 // An ordered sequence of tokens; every complete token line ends with an end-of-line token.
 using TokenLine = std::vector<Token>;
