@@ -25,40 +25,14 @@ using namespace ops;
 
 namespace {
 
-constexpr uint8_t kLevel[22] = {
-    2, 2, 2, 2, 2, 2, 2,  // comparisons
-    1, 1,                 // AND, OR
-    3,                    // &
-    8,                    // NOT
-    4, 4,                 // + -
-    5, 5,                 // * /
-    6,                    // ^
-    7, 7,                 // prefix - +
-    0, 0, 0, 0,
-};
-
-// The binary operator of a token after an operand, or End.
+// The binary operator of a token after an operand, AND and OR included, or End.
 uint8_t binaryAt(const Token& t) {
-    switch (t.kind) {
-        case tok::Plus: return Add;
-        case tok::Minus: return Sub;
-        case tok::Multiply: return Mul;
-        case tok::Divide: return Div;
-        case tok::Power: return Pow;
-        case tok::Concat: return Concat;
-        case tok::Equal: return Equal;
-        case tok::StrictEqual: return StrictEqual;
-        case tok::Less: return Less;
-        case tok::Greater: return Greater;
-        case tok::LessEqual: return LessEqual;
-        case tok::GreaterEqual: return GreaterEqual;
-        case tok::NotEqual: return NotEqual;
-        case tok::Keyword:
-            if (t.num.i32 == kw::And) return And;
-            if (t.num.i32 == kw::Or) return Or;
-            return End;
-        default: return End;
+    if (t.kind == tok::Keyword) {
+        if (t.num.i32 == kw::And) return And;
+        if (t.num.i32 == kw::Or) return Or;
+        return End;
     }
+    return symbolOperator(t);
 }
 
 // Where a compiled expression may stop: where the token walk ends an expression too (and where its
@@ -120,11 +94,11 @@ private:
         int lhs = unary();
         while (lhs >= 0) {
             const uint8_t code = binaryAt(line_[p_]);
-            if (code == End || kLevel[code] < minLevel) break;
+            if (code == End || kOpLevel[code] < minLevel) break;
             CNode n = node(code == And || code == Or ? CKind::AndOr : CKind::Binary);
             n.code = code;
             ++p_;
-            int rhs = binary(kLevel[code] + 1);
+            int rhs = binary(kOpLevel[code] + 1);
             if (rhs < 0) return -1;
             n.a = lhs;
             n.b = rhs;

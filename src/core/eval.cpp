@@ -17,19 +17,6 @@ using namespace ops;
 
 namespace {
 
-// Levels, indexed by operator code (the markers "(" and start never compete).
-constexpr uint8_t kLevel[22] = {
-    2, 2, 2, 2, 2, 2, 2,  // comparisons
-    1, 1,                 // AND, OR
-    3,                    // &
-    8,                    // NOT
-    4, 4,                 // + -
-    5, 5,                 // * /
-    6,                    // ^
-    7, 7,                 // prefix - +
-    0, 0, 0, 0,
-};
-
 inline bool isPrefix(uint8_t op) { return op == Not || op == Neg || op == Plus; }
 
 // Truncates the shared stacks back to an evaluation's base on every way out, and counts how deeply
@@ -210,26 +197,6 @@ inline bool int32Of(Engine& e, Token& t, int32_t& v) {
     return true;
 }
 
-// The binary operator a token stands for after an operand, or End when it is none the fast path takes.
-inline uint8_t binaryCode(const Token& t) {
-    switch (t.kind) {
-        case tok::Plus: return Add;
-        case tok::Minus: return Sub;
-        case tok::Multiply: return Mul;
-        case tok::Divide: return Div;
-        case tok::Power: return Pow;
-        case tok::Concat: return Concat;
-        case tok::Equal: return Equal;
-        case tok::StrictEqual: return StrictEqual;
-        case tok::Less: return Less;
-        case tok::Greater: return Greater;
-        case tok::LessEqual: return LessEqual;
-        case tok::GreaterEqual: return GreaterEqual;
-        case tok::NotEqual: return NotEqual;
-        default: return End;
-    }
-}
-
 }  // namespace
 
 // The value of a simple operand (literal, or a declared plain variable that holds no object) without
@@ -272,7 +239,7 @@ bool Engine::fastElement(TokenLine& line, size_t& pos, size_t end, Variant& out)
 bool Engine::fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out) {
     // The shape: operand (op operand)+ and then the end, every operator of one level. Such a chain
     // reduces strictly left to right, exactly as the stacks would reduce it.
-    const uint8_t first = binaryCode(line[pos + 1]);
+    const uint8_t first = symbolOperator(line[pos + 1]);
     if (first == End) return false;
     size_t q = pos + 1;
     int count = 0;
@@ -283,8 +250,8 @@ bool Engine::fastBinary(TokenLine& line, size_t& pos, size_t end, Variant& out) 
             if (t.is(tok::LBracket)) return false;  // a subscript
             break;
         }
-        uint8_t c = binaryCode(t);
-        if (c == End || kLevel[c] != kLevel[first] || q + 1 >= end || !simpleOperand(line[q + 1])) return false;
+        uint8_t c = symbolOperator(t);
+        if (c == End || kOpLevel[c] != kOpLevel[first] || q + 1 >= end || !simpleOperand(line[q + 1])) return false;
         ++count;
         q += 2;
     }
@@ -327,7 +294,7 @@ values:
         if (line[k].kind == tok::Variable && !simpleValue(line[k], scratch)) return false;
     Variant acc(*l);
     for (size_t k = pos + 1; k < q; k += 2) {
-        const uint8_t code = binaryCode(line[k]);
+        const uint8_t code = symbolOperator(line[k]);
         const Variant* r = simpleValue(line[k + 1], scratch);
         switch (code) {
             case Add: add(acc, *r); break;
@@ -537,7 +504,7 @@ bool Engine::evaluate(TokenLine& line, size_t& pos, size_t end, Variant& out) {
         const int column = line[pos].column;
         for (;;) {
             uint8_t top = opstack.back();
-            if (top == LParen || top == Start || kLevel[top] < kLevel[code]) break;
+            if (top == LParen || top == Start || kOpLevel[top] < kOpLevel[code]) break;
             if (!applyOp(values, vbase, top)) return fail(err::Expression, column);
             opstack.pop_back();
         }

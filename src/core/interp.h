@@ -6,6 +6,7 @@
 
 #include "core/engine.h"
 #include "core/errors.h"
+#include "core/ops.h"
 #include "core/script_store.h"
 
 namespace tx {
@@ -110,6 +111,41 @@ inline bool endsExpression(const Token& t) {
             return true;
         default:
             return false;
+    }
+}
+
+// Binding levels of the operator codes of ops.h, indexed by code (higher binds tighter; the markers "(" and
+// start never compete). The token walk and the compiled form both read them.
+inline constexpr uint8_t kOpLevel[22] = {
+    2, 2, 2, 2, 2, 2, 2,  // comparisons
+    1, 1,                 // AND, OR
+    3,                    // &
+    8,                    // NOT
+    4, 4,                 // + -
+    5, 5,                 // * /
+    6,                    // ^
+    7, 7,                 // prefix - +
+    0, 0, 0, 0,
+};
+
+// The operator code of a symbol token after an operand (arithmetic, "&" or a comparison), or End. AND and
+// OR are keywords, which callers that take them check themselves.
+inline uint8_t symbolOperator(const Token& t) {
+    switch (t.kind) {
+        case tok::Plus: return ops::Add;
+        case tok::Minus: return ops::Sub;
+        case tok::Multiply: return ops::Mul;
+        case tok::Divide: return ops::Div;
+        case tok::Power: return ops::Pow;
+        case tok::Concat: return ops::Concat;
+        case tok::Equal: return ops::Equal;
+        case tok::StrictEqual: return ops::StrictEqual;
+        case tok::Less: return ops::Less;
+        case tok::Greater: return ops::Greater;
+        case tok::LessEqual: return ops::LessEqual;
+        case tok::GreaterEqual: return ops::GreaterEqual;
+        case tok::NotEqual: return ops::NotEqual;
+        default: return ops::End;
     }
 }
 
