@@ -36,6 +36,9 @@ PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
           # The documentation site (scripts/docs.sh), the release packages (scripts/package.sh and its test) and
           # the benchmarks' Lua 5.4 comparison (bench/run.py).
           mkdocs zip unzip lua5.4
+          # A font with Chinese glyphs: under code page 936 Wine's dialog font maps to one, and without it the
+          # windows of scripts and Wine's programs show boxes in place of every character.
+          fonts-wqy-microhei
           # Wine's X11 driver loads these at run time; Debian only recommends them.
           libxcursor1 libxrandr2 libxi6 libxrender1 libxinerama1 libxcomposite1 libxfixes3 libxxf86vm1 libgnutls30)
 LOCALES=(zh_CN en_US)
@@ -59,6 +62,7 @@ quick_ok() {
     [ -f /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] || return 1
     for c in "${LOCALES[@]}"; do have_locale "$c" || return 1; done
     [ -f /usr/lib/python3/dist-packages/pyftpdlib/__init__.py ] || return 1
+    [ -f /usr/share/fonts/truetype/wqy/wqy-microhei.ttc ] || return 1
     [ -f "$DEPS/pcre2-x86_64/lib/libpcre2-16.a" ] && [ -f "$DEPS/pcre2-i686/lib/libpcre2-16.a" ] || return 1
     [ -f "$PREFIX/.tarvex-ready" ] && [ -f "$PREFIX/.tarvex-no-crash-dialog" ] && [ -f "$PREFIX/.tarvex-wow64" ] \
         || return 1
