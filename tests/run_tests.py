@@ -430,7 +430,9 @@ class Result:
 
 # Wine's own client/server transport reporting a broken request (seen under heavy load: a write to the
 # wineserver cut short). The process that hit it is gone, whatever it was doing; it is no fault of the runtime.
-WINE_FAULT = re.compile(r"wine client error:\S* ?(partial write|partial read|write|read)|wineserver crashed")
+# Also the test's process failing to start at all with Wine's internal error (ERROR_INTERNAL_ERROR, 1359).
+WINE_FAULT = re.compile(r"wine client error:\S* ?(partial write|partial read|write|read)|wineserver crashed|"
+                        r"txlaunch: cannot start .*: error 1359\b")
 
 
 def kill_group(pgid):
